@@ -1,0 +1,12 @@
+#pragma once
+#include "base/result.hpp"
+#include "spec/error.hpp"
+#include "spec/model.hpp"
+
+namespace synth::spec {
+
+// Judges a decoded spec by a fixed list of checks in a fixed order; the first
+// failure is reported as a BadSpec error with its fixed message.
+Result<Unit, SynthError> validate(const GenSpec& spec);
+
+}  // namespace synth::spec
