@@ -55,6 +55,19 @@ std::optional<std::size_t> field_index(Record record, std::string_view name) {
     return std::nullopt;
 }
 
+bool field_has_default(Record record, std::size_t index) {
+    switch (record) {
+        case Record::GenSpec:
+            return index == 3 || index == 4;
+        case Record::Microstructure:
+            return index == 3;
+        case Record::Regime:
+        case Record::FundingSpec:
+            return false;
+    }
+    return false;
+}
+
 std::string_view record_name(Record record) {
     return expected_struct(record).substr(7);
 }

@@ -18,6 +18,9 @@ std::span<const std::string_view> field_names(Record record);
 std::size_t field_count(Record record);
 // Index of `name` among the record's fields, compared byte for byte.
 std::optional<std::size_t> field_index(Record record, std::string_view name);
+// Whether an absent field takes a default (start_ts, bar_secs, funding) instead
+// of being an error.
+bool field_has_default(Record record, std::size_t index);
 // "GenSpec", "Regime", ...
 std::string_view record_name(Record record);
 // "struct GenSpec", ...: the expected-type word of a record.

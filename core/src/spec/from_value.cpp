@@ -1,0 +1,258 @@
+// Decoding a spec from an already parsed value. Object members come in ascending
+// byte order of their keys (the order the tree keeps them in), a repeated key has
+// already been resolved to its last value, and no error carries a position.
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "json/number_format.hpp"
+#include "spec/decode.hpp"
+#include "spec/describe.hpp"
+#include "spec/messages.hpp"
+
+namespace synth::spec {
+
+namespace {
+
+using json::JsonValue;
+using Status = Result<Unit, SynthError>;
+
+// u64 and usize fields: any non-negative integer.
+Status read_unsigned(const JsonValue& v, std::string_view expected, std::uint64_t& out) {
+    if (const std::uint64_t* u = v.as_u64()) {
+        out = *u;
+        return Unit{};
+    }
+    if (const std::int64_t* i = v.as_i64()) {
+        // The reader keeps only negative integers as signed; a non-negative one
+        // built by hand is the same number.
+        if (*i >= 0) {
+            out = static_cast<std::uint64_t>(*i);
+            return Unit{};
+        }
+        std::string text;
+        json::append_i64(text, *i);
+        return parse_error(invalid_integer(text, expected));
+    }
+    return parse_error(invalid_type(describe_value(v), expected));
+}
+
+Status read_i64(const JsonValue& v, std::int64_t& out) {
+    if (const std::int64_t* i = v.as_i64()) {
+        out = *i;
+        return Unit{};
+    }
+    if (const std::uint64_t* u = v.as_u64()) {
+        if (*u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            std::string text;
+            json::append_u64(text, *u);
+            return parse_error(invalid_integer(text, kExpectedI64));
+        }
+        out = static_cast<std::int64_t>(*u);
+        return Unit{};
+    }
+    return parse_error(invalid_type(describe_value(v), kExpectedI64));
+}
+
+Status read_f64(const JsonValue& v, double& out) {
+    if (const double* d = v.as_f64()) {
+        out = *d;
+        return Unit{};
+    }
+    if (const std::uint64_t* u = v.as_u64()) {
+        out = static_cast<double>(*u);
+        return Unit{};
+    }
+    if (const std::int64_t* i = v.as_i64()) {
+        out = static_cast<double>(*i);
+        return Unit{};
+    }
+    return parse_error(invalid_type(describe_value(v), kExpectedF64));
+}
+
+Status match_kind(std::string_view name, RegimeKind& out) {
+    const std::optional<RegimeKind> kind = kind_from_name(name);
+    if (!kind) return parse_error(unknown_variant(name));
+    out = *kind;
+    return Unit{};
+}
+
+// A kind is its name as a string, or a map of the name to null.
+Status read_kind(const JsonValue& v, RegimeKind& out) {
+    if (const std::string* s = v.as_string()) return match_kind(*s, out);
+    if (const json::JsonObject* obj = v.as_object()) {
+        if (obj->size() != 1) return parse_error(std::string(kMapNotSingleKey));
+        const auto& [name, unit] = *obj->begin();
+        Status matched = match_kind(name, out);
+        if (!matched) return matched;
+        if (!unit.is_null()) return parse_error(invalid_type(describe_value(unit), kExpectedUnit));
+        return Unit{};
+    }
+    return parse_error(invalid_type(describe_value(v), kExpectedStringOrMap));
+}
+
+template <class T>
+Result<T, SynthError> read_record(const JsonValue& v);
+
+Status read_regimes(const JsonValue& v, std::vector<Regime>& out) {
+    const json::JsonArray* arr = v.as_array();
+    if (arr == nullptr) return parse_error(invalid_type(describe_value(v), kExpectedSequence));
+    out.clear();
+    out.reserve(arr->size());
+    for (const JsonValue& element : *arr) {
+        Result<Regime, SynthError> regime = read_record<Regime>(element);
+        if (!regime) return Err{std::move(regime).error()};
+        out.push_back(std::move(regime).value());
+    }
+    return Unit{};
+}
+
+Status read_funding(const JsonValue& v, std::optional<FundingSpec>& out) {
+    // null stands for an absent funding schedule.
+    if (v.is_null()) {
+        out.reset();
+        return Unit{};
+    }
+    Result<FundingSpec, SynthError> funding = read_record<FundingSpec>(v);
+    if (!funding) return Err{std::move(funding).error()};
+    out = std::move(funding).value();
+    return Unit{};
+}
+
+// One reader per record: its identity and how field `index` is read.
+template <class T>
+struct Fields;
+
+template <>
+struct Fields<GenSpec> {
+    static constexpr Record kRecord = Record::GenSpec;
+    static Status read(GenSpec& out, std::size_t index, const JsonValue& v) {
+        switch (index) {
+            case 0:
+                return read_unsigned(v, kExpectedU64, out.seed);
+            case 1:
+                return read_unsigned(v, kExpectedUsize, out.bars);
+            case 2:
+                return read_f64(v, out.start_price);
+            case 3:
+                return read_i64(v, out.start_ts);
+            case 4:
+                return read_i64(v, out.bar_secs);
+            case 5:
+                return read_regimes(v, out.regimes);
+            default: {
+                Result<Microstructure, SynthError> micro = read_record<Microstructure>(v);
+                if (!micro) return Err{std::move(micro).error()};
+                out.microstructure = std::move(micro).value();
+                return Unit{};
+            }
+        }
+    }
+};
+
+template <>
+struct Fields<Regime> {
+    static constexpr Record kRecord = Record::Regime;
+    static Status read(Regime& out, std::size_t index, const JsonValue& v) {
+        switch (index) {
+            case 0:
+                return read_kind(v, out.kind);
+            case 1:
+                return read_unsigned(v, kExpectedUsize, out.len);
+            case 2:
+                return read_f64(v, out.drift);
+            default:
+                return read_f64(v, out.vol);
+        }
+    }
+};
+
+template <>
+struct Fields<Microstructure> {
+    static constexpr Record kRecord = Record::Microstructure;
+    static Status read(Microstructure& out, std::size_t index, const JsonValue& v) {
+        switch (index) {
+            case 0:
+                return read_unsigned(v, kExpectedUsize, out.book_depth);
+            case 1:
+                return read_f64(v, out.spread_bps);
+            case 2:
+                return read_f64(v, out.trade_rate);
+            default:
+                return read_funding(v, out.funding);
+        }
+    }
+};
+
+template <>
+struct Fields<FundingSpec> {
+    static constexpr Record kRecord = Record::FundingSpec;
+    static Status read(FundingSpec& out, std::size_t index, const JsonValue& v) {
+        switch (index) {
+            case 0:
+                return read_unsigned(v, kExpectedUsize, out.interval_bars);
+            case 1:
+                return read_f64(v, out.base_rate);
+            default:
+                return read_f64(v, out.sensitivity);
+        }
+    }
+};
+
+// Object form: every member must name a field; after all members, absent fields
+// take their defaults in declaration order or are reported missing.
+template <class T>
+Result<T, SynthError> read_object(const json::JsonObject& obj) {
+    constexpr Record record = Fields<T>::kRecord;
+    T out{};
+    std::array<bool, 7> seen{};
+    for (const auto& [key, value] : obj) {
+        const std::optional<std::size_t> index = field_index(record, key);
+        if (!index) return parse_error(unknown_field(key, record));
+        Status read = Fields<T>::read(out, *index, value);
+        if (!read) return Err{std::move(read).error()};
+        seen[*index] = true;
+    }
+    const auto names = field_names(record);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!seen[i] && !field_has_default(record, i)) {
+            return parse_error(missing_field(names[i]));
+        }
+    }
+    return out;
+}
+
+// Array form: one element per field in declaration order. Past the end, fields
+// with a default take it and the next field without one is an invalid length;
+// surplus elements are reported once every field has been taken.
+template <class T>
+Result<T, SynthError> read_array(const json::JsonArray& arr) {
+    constexpr Record record = Fields<T>::kRecord;
+    T out{};
+    const std::size_t count = field_count(record);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i < arr.size()) {
+            Status read = Fields<T>::read(out, i, arr[i]);
+            if (!read) return Err{std::move(read).error()};
+        } else if (!field_has_default(record, i)) {
+            return parse_error(invalid_length_struct(i, record));
+        }
+    }
+    if (arr.size() > count) return parse_error(invalid_length_array(arr.size()));
+    return out;
+}
+
+template <class T>
+Result<T, SynthError> read_record(const JsonValue& v) {
+    if (const json::JsonObject* obj = v.as_object()) return read_object<T>(*obj);
+    if (const json::JsonArray* arr = v.as_array()) return read_array<T>(*arr);
+    return parse_error(invalid_type(describe_value(v), expected_struct(Fields<T>::kRecord)));
+}
+
+}  // namespace
+
+Result<GenSpec, SynthError> spec_from_value(const json::JsonValue& value) {
+    return read_record<GenSpec>(value);
+}
+
+}  // namespace synth::spec
