@@ -1,0 +1,27 @@
+#pragma once
+// The order book snapshot at a bar's close: book_depth levels each side, one
+// basis point apart, quantities decaying with depth.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "generate/records.hpp"
+#include "generate/rng.hpp"
+
+namespace synth::generate {
+
+// exp(k * -0.3) * 5.0 for every level k: depends only on the depth, so a run
+// computes it once.
+std::vector<double> level_scales(std::uint64_t book_depth);
+
+struct BookOutcome {
+    BookSnapshot snapshot;
+    double half_spread = 0.0;  // reused by the trades of the bar
+};
+
+// `close` and `f` are unrounded; `spread_fraction` is spread_bps / 10000.0.
+// Draws one uniform per level, all bids first, then all asks.
+BookOutcome build_book(double close, double f, double vol, double spread_fraction,
+                       std::span<const double> scales, std::int64_t ts, SeededRng& rng);
+
+}  // namespace synth::generate
