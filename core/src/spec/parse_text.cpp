@@ -1,0 +1,434 @@
+// Decoding a spec straight from its text, record by record in document order.
+// Unlike a parsed tree, this sees repeated keys and knows where every token
+// sits, so each error carries the position at which it was found.
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <variant>
+
+#include "json/lexer.hpp"
+#include "json/number_format.hpp"
+#include "spec/decode.hpp"
+#include "spec/describe.hpp"
+#include "spec/messages.hpp"
+
+namespace synth::spec {
+
+namespace {
+
+using json::JsonError;
+using json::kEnd;
+using json::Lexer;
+using json::Number;
+
+template <class T>
+using Read = Result<T, JsonError>;
+using Status = Read<Unit>;
+
+// A value read up to the point where a field can judge it. Arrays and objects
+// are only looked at, not consumed.
+struct Scalar {
+    enum class Kind { null, boolean, number, string, array, object };
+    Kind kind = Kind::null;
+    bool flag = false;
+    Number number;
+    std::string text;
+};
+
+std::string describe(const Scalar& s) {
+    switch (s.kind) {
+        case Scalar::Kind::null: return std::string(kDescribeNull);
+        case Scalar::Kind::boolean: return describe_bool(s.flag);
+        case Scalar::Kind::string: return describe_string(s.text);
+        case Scalar::Kind::array: return std::string(kDescribeSequence);
+        case Scalar::Kind::object: return std::string(kDescribeMap);
+        case Scalar::Kind::number: break;
+    }
+    switch (s.number.kind) {
+        case Number::Kind::u64: return describe_u64(s.number.u);
+        case Number::Kind::i64: return describe_i64(s.number.i);
+        case Number::Kind::f64: break;
+    }
+    return describe_f64(s.number.f);
+}
+
+class TextDecoder {
+public:
+    explicit TextDecoder(std::string_view text) : lex_(text) {}
+
+    Read<GenSpec> document() {
+        GenSpec spec;
+        if (auto ok = record(Record::GenSpec, &spec); !ok) return Err{std::move(ok).error()};
+        if (auto ok = lex_.finish(); !ok) return Err{std::move(ok).error()};
+        return spec;
+    }
+
+private:
+    // ---- single values -------------------------------------------------
+
+    Read<Scalar> scalar() {
+        Scalar s;
+        int c = lex_.skip_whitespace();
+        switch (c) {
+            case kEnd:
+                return Err{lex_.error_peek("EOF while parsing a value")};
+            case 'n':
+                if (auto ok = lex_.read_literal("null"); !ok) return Err{std::move(ok).error()};
+                return s;
+            case 't':
+            case 'f': {
+                s.kind = Scalar::Kind::boolean;
+                s.flag = c == 't';
+                if (auto ok = lex_.read_literal(s.flag ? "true" : "false"); !ok) {
+                    return Err{std::move(ok).error()};
+                }
+                return s;
+            }
+            case '"': {
+                auto text = lex_.read_string();
+                if (!text) return Err{std::move(text).error()};
+                s.kind = Scalar::Kind::string;
+                s.text = std::move(text).value();
+                return s;
+            }
+            case '[':
+                s.kind = Scalar::Kind::array;
+                return s;
+            case '{':
+                s.kind = Scalar::Kind::object;
+                return s;
+            default:
+                break;
+        }
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            auto number = lex_.read_number();
+            if (!number) return Err{std::move(number).error()};
+            s.kind = Scalar::Kind::number;
+            s.number = number.value();
+            return s;
+        }
+        return Err{lex_.error_peek("expected value")};
+    }
+
+    // A value error sits just after the offending token, or before an offending
+    // array or object, which is never consumed.
+    JsonError value_error(std::string message) { return lex_.error_here(std::move(message)); }
+
+    Status unsigned_field(std::uint64_t* out, std::string_view expected) {
+        auto s = scalar();
+        if (!s) return Err{std::move(s).error()};
+        const Scalar& v = s.value();
+        if (v.kind == Scalar::Kind::number && v.number.kind == Number::Kind::u64) {
+            *out = v.number.u;
+            return Unit{};
+        }
+        if (v.kind == Scalar::Kind::number && v.number.kind == Number::Kind::i64) {
+            std::string text;
+            json::append_i64(text, v.number.i);
+            return Err{value_error(invalid_integer(text, expected))};
+        }
+        return Err{value_error(invalid_type(describe(v), expected))};
+    }
+
+    Status signed_field(std::int64_t* out) {
+        auto s = scalar();
+        if (!s) return Err{std::move(s).error()};
+        const Scalar& v = s.value();
+        if (v.kind == Scalar::Kind::number && v.number.kind == Number::Kind::i64) {
+            *out = v.number.i;
+            return Unit{};
+        }
+        if (v.kind == Scalar::Kind::number && v.number.kind == Number::Kind::u64) {
+            if (v.number.u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                std::string text;
+                json::append_u64(text, v.number.u);
+                return Err{value_error(invalid_integer(text, kExpectedI64))};
+            }
+            *out = static_cast<std::int64_t>(v.number.u);
+            return Unit{};
+        }
+        return Err{value_error(invalid_type(describe(v), kExpectedI64))};
+    }
+
+    Status float_field(double* out) {
+        auto s = scalar();
+        if (!s) return Err{std::move(s).error()};
+        const Scalar& v = s.value();
+        if (v.kind != Scalar::Kind::number) {
+            return Err{value_error(invalid_type(describe(v), kExpectedF64))};
+        }
+        switch (v.number.kind) {
+            case Number::Kind::u64: *out = static_cast<double>(v.number.u); break;
+            case Number::Kind::i64: *out = static_cast<double>(v.number.i); break;
+            case Number::Kind::f64: *out = v.number.f; break;
+        }
+        return Unit{};
+    }
+
+    Status kind_name(const std::string& name, RegimeKind* out) {
+        auto kind = kind_from_name(name);
+        if (!kind) return Err{value_error(unknown_variant(name))};
+        *out = *kind;
+        return Unit{};
+    }
+
+    // A kind is its name as a string, or an object of one member: the name
+    // mapped to null.
+    Status kind_field(RegimeKind* out) {
+        int c = lex_.skip_whitespace();
+        if (c == '"') {
+            auto name = lex_.read_string();
+            if (!name) return Err{std::move(name).error()};
+            return kind_name(name.value(), out);
+        }
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
+        if (c != '{') return Err{lex_.error_peek("expected value")};
+        if (auto ok = lex_.enter(); !ok) return ok;
+        lex_.bump();
+        c = lex_.skip_whitespace();
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
+        if (c == '}') return Err{lex_.error_peek("expected value")};
+        if (c != '"') return Err{lex_.error_peek("key must be a string")};
+        auto name = lex_.read_string();
+        if (!name) return Err{std::move(name).error()};
+        if (auto ok = kind_name(name.value(), out); !ok) return ok;
+        if (auto ok = colon(); !ok) return ok;
+        auto unit = scalar();
+        if (!unit) return Err{std::move(unit).error()};
+        if (unit.value().kind != Scalar::Kind::null) {
+            return Err{value_error(invalid_type(describe(unit.value()), kExpectedUnit))};
+        }
+        c = lex_.skip_whitespace();
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
+        if (c != '}') return Err{lex_.error_peek("expected value")};
+        lex_.bump();
+        lex_.leave();
+        return Unit{};
+    }
+
+    Status colon() {
+        int c = lex_.skip_whitespace();
+        if (c == ':') {
+            lex_.bump();
+            return Unit{};
+        }
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
+        return Err{lex_.error_peek("expected `:`")};
+    }
+
+    // ---- records -----------------------------------------------------------
+
+    // An error found by a record itself is stamped after skipping whitespace
+    // and, if it is next, the record's closing bracket.
+    JsonError record_error(std::string message, int closing) {
+        if (lex_.skip_whitespace() == closing) lex_.bump();
+        return lex_.error_here(std::move(message));
+    }
+
+    // Reads field `index` of `record` into the record object at `target`.
+    Status field(Record record, std::size_t index, void* target) {
+        switch (record) {
+            case Record::GenSpec: {
+                auto* spec = static_cast<GenSpec*>(target);
+                switch (index) {
+                    case 0: return unsigned_field(&spec->seed, kExpectedU64);
+                    case 1: return unsigned_field(&spec->bars, kExpectedUsize);
+                    case 2: return float_field(&spec->start_price);
+                    case 3: return signed_field(&spec->start_ts);
+                    case 4: return signed_field(&spec->bar_secs);
+                    case 5: return regime_list(&spec->regimes);
+                    default: return record_field(Record::Microstructure, &spec->microstructure);
+                }
+            }
+            case Record::Regime: {
+                auto* regime = static_cast<Regime*>(target);
+                switch (index) {
+                    case 0: return kind_field(&regime->kind);
+                    case 1: return unsigned_field(&regime->len, kExpectedUsize);
+                    case 2: return float_field(&regime->drift);
+                    default: return float_field(&regime->vol);
+                }
+            }
+            case Record::Microstructure: {
+                auto* micro = static_cast<Microstructure*>(target);
+                switch (index) {
+                    case 0: return unsigned_field(&micro->book_depth, kExpectedUsize);
+                    case 1: return float_field(&micro->spread_bps);
+                    case 2: return float_field(&micro->trade_rate);
+                    default: return funding_field(&micro->funding);
+                }
+            }
+            case Record::FundingSpec: {
+                auto* funding = static_cast<FundingSpec*>(target);
+                switch (index) {
+                    case 0: return unsigned_field(&funding->interval_bars, kExpectedUsize);
+                    case 1: return float_field(&funding->base_rate);
+                    default: return float_field(&funding->sensitivity);
+                }
+            }
+        }
+        return Unit{};
+    }
+
+    Status funding_field(std::optional<FundingSpec>* out) {
+        if (lex_.skip_whitespace() == 'n') {
+            if (auto ok = lex_.read_literal("null"); !ok) return ok;
+            out->reset();
+            return Unit{};
+        }
+        FundingSpec funding;
+        if (auto ok = record(Record::FundingSpec, &funding); !ok) return ok;
+        *out = funding;
+        return Unit{};
+    }
+
+    // A nested record: a field value that must itself be a record.
+    Status record_field(Record record_kind, void* target) { return record(record_kind, target); }
+
+    Status record(Record kind, void* target) {
+        int c = lex_.skip_whitespace();
+        if (c == '{' || c == '[') {
+            if (auto ok = lex_.enter(); !ok) return ok;
+            lex_.bump();
+            auto ok = c == '{' ? object_form(kind, target) : array_form(kind, target);
+            if (ok) lex_.leave();
+            return ok;
+        }
+        auto s = scalar();
+        if (!s) return Err{std::move(s).error()};
+        return Err{value_error(invalid_type(describe(s.value()), expected_struct(kind)))};
+    }
+
+    Status object_form(Record kind, void* target) {
+        const std::size_t count = field_count(kind);
+        bool seen[7] = {};
+        bool first = true;
+        while (true) {
+            int c = lex_.skip_whitespace();
+            if (c == '}') break;
+            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
+            if (!first) {
+                if (c != ',') return Err{lex_.error_peek("expected `,` or `}`")};
+                lex_.bump();
+                c = lex_.skip_whitespace();
+                if (c == '}') return Err{lex_.error_peek("trailing comma")};
+                if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
+            }
+            first = false;
+            if (c != '"') return Err{lex_.error_peek("key must be a string")};
+            auto key = lex_.read_string();
+            if (!key) return Err{std::move(key).error()};
+            auto index = field_index(kind, key.value());
+            if (!index) return Err{record_error(unknown_field(key.value(), kind), '}')};
+            if (seen[*index]) return Err{record_error(duplicate_field(key.value()), '}')};
+            seen[*index] = true;
+            if (auto ok = colon(); !ok) return ok;
+            if (auto ok = field(kind, *index, target); !ok) return ok;
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            if (seen[k]) continue;
+            if (!field_has_default(kind, k)) {
+                return Err{record_error(missing_field(field_names(kind)[k]), '}')};
+            }
+            set_default(kind, k, target);
+        }
+        lex_.bump();  // the closing brace
+        return Unit{};
+    }
+
+    Status array_form(Record kind, void* target) {
+        const std::size_t count = field_count(kind);
+        bool first = true;
+        bool ended = false;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (!ended) {
+                auto more = next_element(first);
+                if (!more) return Err{std::move(more).error()};
+                ended = !more.value();
+                first = false;
+            }
+            if (ended) {
+                if (!field_has_default(kind, k)) {
+                    return Err{record_error(invalid_length_struct(k, kind), ']')};
+                }
+                set_default(kind, k, target);
+                continue;
+            }
+            if (auto ok = field(kind, k, target); !ok) return ok;
+        }
+        // Every field is taken: only the closing bracket may follow.
+        int c = lex_.skip_whitespace();
+        if (c == ']') {
+            lex_.bump();
+            return Unit{};
+        }
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a list")};
+        if (c == ',') {
+            lex_.bump();
+            if (lex_.skip_whitespace() == ']') return Err{lex_.error_peek("trailing comma")};
+        }
+        return Err{lex_.error_peek("trailing characters")};
+    }
+
+    // Moves to the next array element: true if there is one, false at "]".
+    Read<bool> next_element(bool first) {
+        int c = lex_.skip_whitespace();
+        if (c == ']') return false;
+        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a list")};
+        if (!first) {
+            if (c != ',') return Err{lex_.error_peek("expected `,` or `]`")};
+            lex_.bump();
+            c = lex_.skip_whitespace();
+            if (c == ']') return Err{lex_.error_peek("trailing comma")};
+            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
+        }
+        return true;
+    }
+
+    static void set_default(Record kind, std::size_t index, void* target) {
+        if (kind == Record::GenSpec) {
+            auto* spec = static_cast<GenSpec*>(target);
+            if (index == 3) spec->start_ts = kDefaultStartTs;
+            if (index == 4) spec->bar_secs = kDefaultBarSecs;
+        } else if (kind == Record::Microstructure) {
+            static_cast<Microstructure*>(target)->funding.reset();
+        }
+    }
+
+    Status regime_list(std::vector<Regime>* out) {
+        int c = lex_.skip_whitespace();
+        if (c != '[') {
+            auto s = scalar();
+            if (!s) return Err{std::move(s).error()};
+            return Err{value_error(invalid_type(describe(s.value()), kExpectedSequence))};
+        }
+        if (auto ok = lex_.enter(); !ok) return ok;
+        lex_.bump();
+        out->clear();
+        bool first = true;
+        while (true) {
+            auto more = next_element(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
+            first = false;
+            Regime regime;
+            if (auto ok = record(Record::Regime, &regime); !ok) return ok;
+            out->push_back(regime);
+        }
+        lex_.bump();
+        lex_.leave();
+        return Unit{};
+    }
+
+    Lexer lex_;
+};
+
+}  // namespace
+
+Result<GenSpec, SynthError> parse_spec(std::string_view text) {
+    auto spec = TextDecoder(text).document();
+    if (!spec) return parse_error(std::move(spec).error().render());
+    return std::move(spec).value();
+}
+
+}  // namespace synth::spec
