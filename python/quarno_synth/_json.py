@@ -1,0 +1,27 @@
+"""JSON in and out of the package: orjson for reading large documents when present."""
+
+from __future__ import annotations
+
+import json
+from typing import Any
+
+try:  # orjson parses multi-megabyte responses several times faster
+    import orjson as _orjson
+except ImportError:  # pragma: no cover - depends on the environment
+    _orjson = None
+
+
+def loads(text: str | bytes) -> Any:
+    """Parse a JSON text into Python values."""
+    if _orjson is not None:
+        return _orjson.loads(text)
+    return json.loads(text)
+
+
+def dumps(value: Any) -> str:
+    """Compact JSON text for a spec or command.
+
+    The standard library writes integers of any size exactly (orjson stops at 64 bits), and
+    refusing NaN and infinity keeps non-JSON tokens away from the native reader.
+    """
+    return json.dumps(value, separators=(",", ":"), ensure_ascii=False, allow_nan=False)
