@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "encode/grouped.hpp"
+#include "encode/stream.hpp"
+
+namespace {
+
+using namespace synth::generate;
+using synth::encode::build_grouped;
+using synth::encode::build_stream;
+using synth::encode::encode_grouped;
+using synth::encode::encode_stream;
+using synth::encode::NumberPath;
+
+// The layout example: one bar, one level a side, one trade, no funding.
+BarRecord example_bar() {
+    BarRecord bar;
+    bar.candle = Candle{1700000000, 100.0, 100.5, 99.75, 100.25, 1234.5};
+    bar.book.ts = 1700000000;
+    bar.book.bids = {BookLevel{100.2, 5.5}};
+    bar.book.asks = {BookLevel{100.3, 7.25}};
+    bar.trades = {Trade{1700000000, 0, 100.26, 0.75, Side::buy}};
+    return bar;
+}
+
+std::vector<BarRecord> bars_of(std::vector<BarRecord> bars) {
+    return bars;
+}
+
+std::string grouped(std::vector<BarRecord> bars, NumberPath path = NumberPath::fast) {
+    return encode_grouped(build_grouped(std::move(bars)), path);
+}
+
+std::string stream(std::vector<BarRecord> bars, NumberPath path = NumberPath::fast) {
+    return encode_stream(build_stream(std::move(bars)), path);
+}
+
+const std::string kCandle =
+    R"({"ts":1700000000,"open":100.0,"high":100.5,"low":99.75,"close":100.25,"volume":1234.5})";
+const std::string kSnapshot =
+    R"({"ts":1700000000,"bids":[{"price":100.2,"qty":5.5}],"asks":[{"price":100.3,"qty":7.25}]})";
+const std::string kTrade = R"({"ts":1700000000,"seq":0,"price":100.26,"qty":0.75,"side":"buy"})";
+
+TEST(EncodeLayoutTest, GroupedExampleByteForByte) {
+    const std::string want = R"({"candles":[)" + kCandle + R"(],"book_snapshots":[)" + kSnapshot +
+                             R"(],"trades":[)" + kTrade + "]}";
+    EXPECT_EQ(grouped(bars_of({example_bar()})), want);
+    EXPECT_EQ(grouped(bars_of({example_bar()}), NumberPath::general), want);
+}
+
+TEST(EncodeLayoutTest, StreamExampleByteForByte) {
+    const std::string want = R"({"events":[{"type":"trade","trade":)" + kTrade +
+                             R"(},{"type":"book","snapshot":)" + kSnapshot +
+                             R"(},{"type":"candle","candle":)" + kCandle + "}]}";
+    EXPECT_EQ(stream(bars_of({example_bar()})), want);
+    EXPECT_EQ(stream(bars_of({example_bar()}), NumberPath::general), want);
+}
+
+TEST(EncodeLayoutTest, FundingMemberAndEventFollowTheCandle) {
+    BarRecord first = example_bar();
+    first.funding = FundingPoint{1700000000, -0.0};
+    BarRecord second = example_bar();
+    second.candle.ts = second.book.ts = 1700003600;
+    second.trades = {Trade{1700003600, 1, 100.0, 1.5, Side::sell}};
+
+    const std::string g = grouped(bars_of({first, second}));
+    const std::string tail = R"(],"funding":[{"ts":1700000000,"rate":-0.0}]})";
+    ASSERT_GE(g.size(), tail.size());
+    EXPECT_EQ(g.substr(g.size() - tail.size()), tail);
+    EXPECT_NE(g.find(R"("trades":[)" + kTrade +
+                     R"(,{"ts":1700003600,"seq":1,"price":100.0,"qty":1.5,"side":"sell"}])"),
+              std::string::npos)
+        << g;
+
+    const std::string s = stream(bars_of({first, second}));
+    const std::string order =
+        R"(},{"type":"candle","candle":)" + kCandle +
+        R"(},{"type":"funding","sample":{"ts":1700000000,"rate":-0.0}},{"type":"trade","trade":{"ts":1700003600,"seq":1,)";
+    EXPECT_NE(s.find(order), std::string::npos) << s;
+}
+
+TEST(EncodeLayoutTest, EmptyListsAndNoBars) {
+    BarRecord quiet = example_bar();
+    quiet.trades.clear();
+    const std::string g = grouped(bars_of({quiet}));
+    EXPECT_EQ(g, R"({"candles":[)" + kCandle + R"(],"book_snapshots":[)" + kSnapshot +
+                     R"(],"trades":[]})");
+    EXPECT_EQ(stream(bars_of({quiet})), R"({"events":[{"type":"book","snapshot":)" + kSnapshot +
+                                            R"(},{"type":"candle","candle":)" + kCandle + "}]}");
+    EXPECT_EQ(grouped({}), R"({"candles":[],"book_snapshots":[],"trades":[]})");
+    EXPECT_EQ(stream({}), R"({"events":[]})");
+
+    BarRecord bookless = quiet;
+    bookless.book.bids.clear();
+    bookless.book.asks.clear();
+    EXPECT_NE(grouped(bars_of({bookless})).find(R"("bids":[],"asks":[])"), std::string::npos);
+}
+
+struct ValueCase {
+    double value;
+    const char* text;
+};
+
+class EncodeValueTest : public ::testing::TestWithParam<ValueCase> {};
+
+// Every number slot of every record writes the value by the float rules.
+TEST_P(EncodeValueTest, EveryNumberSlot) {
+    const double v = GetParam().value;
+    const std::string t = GetParam().text;
+    BarRecord bar;
+    bar.candle = Candle{-60, v, v, v, v, v};
+    bar.book.ts = -60;
+    bar.book.bids = {BookLevel{v, v}};
+    bar.book.asks = {BookLevel{v, v}};
+    bar.trades = {Trade{-60, 18446744073709551615ULL, v, v, Side::sell}};
+    bar.funding = FundingPoint{-60, v};
+    const std::string level = R"({"price":)" + t + R"(,"qty":)" + t + "}";
+    const std::string want =
+        R"({"candles":[{"ts":-60,"open":)" + t + R"(,"high":)" + t + R"(,"low":)" + t +
+        R"(,"close":)" + t + R"(,"volume":)" + t + R"(}],"book_snapshots":[{"ts":-60,"bids":[)" +
+        level + R"(],"asks":[)" + level +
+        R"(]}],"trades":[{"ts":-60,"seq":18446744073709551615,"price":)" + t + R"(,"qty":)" + t +
+        R"(,"side":"sell"}],"funding":[{"ts":-60,"rate":)" + t + "}]}";
+    EXPECT_EQ(grouped(bars_of({bar})), want);
+    EXPECT_EQ(grouped(bars_of({bar}), NumberPath::general), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EncodeValueTest,
+    ::testing::Values(ValueCase{0.0, "0.0"}, ValueCase{-0.0, "-0.0"},
+                      ValueCase{0.00000123, "1.23e-6"}, ValueCase{0.00001234, "0.00001234"},
+                      ValueCase{0.0000015, "1.5e-6"}, ValueCase{100.12345678, "100.12345678"},
+                      ValueCase{-3.5, "-3.5"}, ValueCase{1e16, "1e+16"},
+                      ValueCase{std::numeric_limits<double>::quiet_NaN(), "null"},
+                      ValueCase{std::numeric_limits<double>::infinity(), "null"},
+                      ValueCase{-std::numeric_limits<double>::infinity(), "null"}));
+
+TEST(EncodeLayoutTest, ExtremeTimestampsAndSequence) {
+    BarRecord bar = example_bar();
+    const std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+    bar.candle.ts = bar.book.ts = lowest;
+    bar.trades = {Trade{lowest, 18446744073709551615ULL, 1.0, 1.0, Side::buy}};
+    bar.funding = FundingPoint{lowest, 0.0001};
+    const std::string g = grouped(bars_of({bar}));
+    EXPECT_NE(g.find(R"({"ts":-9223372036854775808,"seq":18446744073709551615,"price":1.0,)"
+                     R"("qty":1.0,"side":"buy"})"),
+              std::string::npos);
+    EXPECT_NE(g.find(R"("funding":[{"ts":-9223372036854775808,"rate":0.0001}])"),
+              std::string::npos);
+    EXPECT_NE(g.find(R"({"candles":[{"ts":-9223372036854775808,"open":)"), std::string::npos);
+}
+
+}  // namespace
