@@ -59,8 +59,10 @@ VERSION_ANSWER = '{"version":"0.2.0"}'
         ('{"cmd":"generate_stream"}', envelope("bad spec: no spec set")),
         ("not json", envelope("parse: expected ident at line 1 column 2")),
         ('{"cmd":"set_spec","spec":{}}', envelope("parse: missing field `seed`")),
-        ('{"cmd":"generate","spec":null}', envelope(
-            "parse: invalid type: null, expected struct GenSpec")),
+        (
+            '{"cmd":"generate","spec":null}',
+            envelope("parse: invalid type: null, expected struct GenSpec"),
+        ),
         ('{"cmd":"\\u00e9\\"\\\\\\u0007"}', '{"ok":false,"error":"bad spec: unknown cmd: '
          '\u00e9\\"\\\\\\u0007"}'),
     ],
@@ -145,7 +147,9 @@ def test_stream_document_shape():
     payload_key = {"candle": "candle", "book": "snapshot", "trade": "trade", "funding": "sample"}
     for event in events:
         assert list(event) == ["type", payload_key[event["type"]]]
-    payloads = {kind: [e[key] for e in events if e["type"] == kind] for kind, key in payload_key.items()}
+    payloads = {
+        kind: [e[key] for e in events if e["type"] == kind] for kind, key in payload_key.items()
+    }
     assert payloads["candle"] == grouped["candles"]
     assert payloads["book"] == grouped["book_snapshots"]
     assert payloads["trade"] == grouped["trades"]

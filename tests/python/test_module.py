@@ -67,6 +67,21 @@ def test_class_identity():
     assert quarno_synth.__version__ == "0.2.0"
 
 
+def test_reimport_reuses_the_type():
+    import importlib
+
+    name = "quarno_synth._quarno_synth"
+    saved = sys.modules.pop(name)
+    try:
+        fresh = importlib.import_module(name)
+        assert fresh is not saved
+        assert fresh.Synth is saved.Synth
+        assert fresh.__all__ == ["__version__", "Synth"]
+        assert fresh.Synth("").command('{"cmd":"version"}') == '{"version":"0.2.0"}'
+    finally:
+        sys.modules[name] = saved
+
+
 @pytest.mark.parametrize(
     "obj, doc, signature",
     [
@@ -127,7 +142,12 @@ def command(*args, **kwargs):
             "Synth.__new__() got multiple values for argument 'spec_json'",
         ),
         (command, (), {}, "Synth.command() missing 1 required positional argument: 'cmd_json'"),
-        (command, (VERSION, VERSION), {}, "Synth.command() takes 1 positional arguments but 2 were given"),
+        (
+            command,
+            (VERSION, VERSION),
+            {},
+            "Synth.command() takes 1 positional arguments but 2 were given",
+        ),
         (command, (), {"cmd": VERSION}, "Synth.command() got an unexpected keyword argument 'cmd'"),
         (
             command,
@@ -402,10 +422,10 @@ def test_no_growth_over_many_handles_and_commands():
             except ValueError:
                 pass
 
-    churn(500)
+    churn(1000)
     gc.collect()
     start = resident_bytes()
-    churn(5000)
+    churn(10000)
     gc.collect()
     grown = resident_bytes() - start
     # A leaked spec per handle or per set_spec alone would be over 10 MB here.
