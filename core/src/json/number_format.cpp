@@ -4,35 +4,6 @@
 
 namespace synth::json {
 
-char* write_u64(char* p, std::uint64_t value) {
-    int len = 1;
-    for (std::uint64_t rest = value; rest >= 10; rest /= 10) ++len;
-    char* const end = p + len;
-    char* q = end;
-    while (value >= 100) {
-        q -= 2;
-        detail::write_pair(q, static_cast<unsigned>(value % 100));
-        value /= 100;
-    }
-    if (value >= 10) {
-        detail::write_pair(q - 2, static_cast<unsigned>(value));
-    } else {
-        q[-1] = static_cast<char>('0' + value);
-    }
-    return end;
-}
-
-char* write_i64(char* p, std::int64_t value) {
-    // The magnitude is taken in unsigned arithmetic, exact also for the most
-    // negative value.
-    auto magnitude = static_cast<std::uint64_t>(value);
-    if (value < 0) {
-        *p++ = '-';
-        magnitude = 0 - magnitude;
-    }
-    return write_u64(p, magnitude);
-}
-
 namespace {
 
 // Lays out digits d1..dn with decimal exponent e (value = d1.d2...dn x 10^e).

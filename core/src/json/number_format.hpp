@@ -5,6 +5,7 @@
 //
 // The write_* functions fill a caller's buffer of at least kMaxNumberChars bytes
 // and return the end of what they wrote; they never allocate.
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +17,8 @@ namespace synth::json {
 // Longest number text: "-2.2250738585072014e-308" or "-0.000012345678901234567".
 inline constexpr std::size_t kMaxNumberChars = 24;
 
-char* write_u64(char* p, std::uint64_t value);
-char* write_i64(char* p, std::int64_t value);
+inline char* write_u64(char* p, std::uint64_t value);
+inline char* write_i64(char* p, std::int64_t value);
 // The reference path: digits from std::to_chars, then the layout rules.
 char* write_f64_general(char* p, double value);
 inline char* write_f64(char* p, double value);
@@ -40,18 +41,45 @@ inline char* write_pair(char* p, unsigned v) {
     return p + 2;
 }
 
-// Eight digits of v < 10^8, leading zeros included, trailing zeros dropped.
-// v must not be 0, so at least one digit stays.
-inline char* write_eight_trimmed(char* p, std::uint32_t v) {
+// Eight digits of v < 10^8 with leading zeros, as a word whose lowest byte holds
+// the first digit, assembled from four table pairs in a register (storing the
+// pairs and reloading them as one word would stall on store forwarding).
+// Lengths then come from bit counts instead of digit-by-digit branches, which
+// mispredict on values of mixed width.
+inline std::uint64_t eight_digits(std::uint32_t v) {
+    const auto pair = [](std::uint32_t x) {
+        std::uint16_t two;
+        std::memcpy(&two, kDigitPairs + 2 * x, 2);
+        if constexpr (std::endian::native == std::endian::big) two = __builtin_bswap16(two);
+        return static_cast<std::uint64_t>(two);
+    };
     const std::uint32_t a = v / 10000;
     const std::uint32_t b = v % 10000;
-    write_pair(p, a / 100);
-    write_pair(p + 2, a % 100);
-    write_pair(p + 4, b / 100);
-    write_pair(p + 6, b % 100);
-    char* end = p + 8;
-    while (end[-1] == '0') --end;
-    return end;
+    return pair(a / 100) | pair(a % 100) << 16 | pair(b / 100) << 32 | pair(b % 100) << 48;
+}
+
+// All eight bytes are stored; the caller advances only over the ones it keeps.
+inline void store_word(char* p, std::uint64_t word) {
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    std::memcpy(p, &word, 8);
+}
+
+// Digit values instead of characters: a zero digit becomes a zero byte.
+inline constexpr std::uint64_t kAsciiZeros = 0x3030303030303030ULL;
+
+// v (0 < v < 10^8) without leading zeros.
+inline char* write_below_1e8(char* p, std::uint32_t v) {
+    const std::uint64_t word = eight_digits(v);
+    const int leading = std::countr_zero(word - kAsciiZeros) / 8;
+    store_word(p, word >> (8 * leading));
+    return p + (8 - leading);
+}
+
+// v (0 < v < 10^8) as eight digits with leading zeros, trailing zeros dropped.
+inline char* write_eight_trimmed(char* p, std::uint32_t v) {
+    const std::uint64_t word = eight_digits(v);
+    store_word(p, word);
+    return p + (8 - std::countl_zero(word - kAsciiZeros) / 8);
 }
 
 // The value n / 10^8 (0 < n < 10^15) in the writer's layout. The integer part
@@ -60,10 +88,10 @@ inline char* write_eight_trimmed(char* p, std::uint32_t v) {
 // trailing zeros (or "0"). A value below 1 has exponent -1..-8; from -5 up it is
 // "0." and the zero-padded fraction, below that (n < 1000) exponent notation.
 inline char* write_scaled8(char* p, std::uint64_t n) {
-    const std::uint64_t whole = n / 100000000;
+    const auto whole = static_cast<std::uint32_t>(n / 100000000);
     const auto frac = static_cast<std::uint32_t>(n % 100000000);
     if (whole != 0) {
-        p = write_u64(p, whole);
+        p = write_below_1e8(p, whole);
         *p++ = '.';
         if (frac == 0) {
             *p++ = '0';
@@ -108,6 +136,41 @@ inline char* write_scaled8(char* p, std::uint64_t n) {
 }
 
 }  // namespace detail
+
+// Decimal digits in blocks of eight: timestamps (ten digits) take two blocks.
+inline char* write_u64(char* p, std::uint64_t value) {
+    if (value < 100000000) {
+        if (value == 0) {
+            *p = '0';
+            return p + 1;
+        }
+        return detail::write_below_1e8(p, static_cast<std::uint32_t>(value));
+    }
+    std::uint64_t high = value / 100000000;
+    const auto low = static_cast<std::uint32_t>(value % 100000000);
+    if (high >= 100000000) {
+        // Up to twenty digits: at most four above the lower sixteen.
+        p = detail::write_below_1e8(p, static_cast<std::uint32_t>(high / 100000000));
+        high %= 100000000;
+        detail::store_word(p, detail::eight_digits(static_cast<std::uint32_t>(high)));
+        p += 8;
+    } else {
+        p = detail::write_below_1e8(p, static_cast<std::uint32_t>(high));
+    }
+    detail::store_word(p, detail::eight_digits(low));
+    return p + 8;
+}
+
+inline char* write_i64(char* p, std::int64_t value) {
+    // The magnitude is taken in unsigned arithmetic, exact also for the most
+    // negative value.
+    auto magnitude = static_cast<std::uint64_t>(value);
+    if (value < 0) {
+        *p++ = '-';
+        magnitude = 0 - magnitude;
+    }
+    return write_u64(p, magnitude);
+}
 
 // Every stored price, quantity, volume and rate is fl(n / 10^8) for an integer n,
 // so most values are written from n directly instead of searching for digits.
