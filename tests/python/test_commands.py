@@ -71,23 +71,6 @@ def test_answers_on_a_fresh_handle(text, answer):
     assert Synth("").command(text) == answer
 
 
-def test_answers_keep_current_spec():
-    handle = Synth(SPEC_TEXT)
-    expected = handle.command(cmd("generate"))
-    for text in [
-        '{"cmd":"set_spec"}',
-        cmd("set_spec", spec={}),
-        cmd("set_spec", spec=dict(SPEC, bars=0)),
-        cmd("generate", spec=None),
-        cmd("generate", spec=dict(SPEC, seed=12)),
-        cmd("generate_stream", spec=dict(SPEC, seed=12)),
-        '{"cmd":"version"}',
-        "[",
-    ]:
-        handle.command(text)
-        assert handle.command(cmd("generate")) == expected, text
-
-
 def test_set_spec_flow():
     handle = Synth("")
     assert handle.command(cmd("set_spec", spec=SPEC, note="ignored")) == '{"ok":true}'
