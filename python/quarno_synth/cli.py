@@ -180,6 +180,8 @@ def _write(target: Path, action) -> None:
     except OSError as exc:
         name = exc.filename if isinstance(exc.filename, str) else target
         raise UserError(f"cannot write '{name}': {exc.strerror or exc}") from None
+    except ValueError as exc:  # data the chosen format cannot hold
+        raise UserError(f"cannot write '{target}': {exc}") from None
 
 
 def _write_stdout(text: str) -> None:

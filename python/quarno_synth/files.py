@@ -15,6 +15,7 @@ from .columns import COLUMNS, TABLES, Columns
 OnRows = Callable[[int, int], None]
 
 _CSV_CHUNK = 20000
+_MS_LIMIT_SECS = (2**63 - 1) // 1000
 
 
 @contextlib.contextmanager
@@ -64,6 +65,13 @@ def write_parquet(path: Path, table: str, columns: dict[str, list]) -> None:
     pq = require("pyarrow.parquet", "arrow", "Parquet output")
     from .tables import arrow_table
 
+    ts = columns["ts"]
+    if ts and not (-_MS_LIMIT_SECS <= min(ts) and max(ts) <= _MS_LIMIT_SECS):
+        # Parquet stores second timestamps as milliseconds; refuse rather than wrap around
+        raise ValueError(
+            f"{table}: timestamps beyond about 292 million years from 1970 do not fit Parquet; "
+            "use --format csv"
+        )
     with replacing(path, "wb") as f:
         pq.write_table(arrow_table(pa, table, columns), f)
 
