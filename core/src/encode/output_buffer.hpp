@@ -9,8 +9,9 @@
 namespace synth::encode {
 
 // Room that any single record writer may need at once: the longest trade or
-// candle object with its event wrapper and separator, with numbers of the
-// longest form (json::kMaxNumberChars).
+// candle object with its event wrapper and separator, numbers of the longest
+// form (json::kMaxNumberChars), and the bytes a number writer may store past
+// the end of its text.
 inline constexpr std::size_t kRecordRoom = 256;
 
 class OutputBuffer {

@@ -75,22 +75,22 @@ char* write_f64_general(char* p, double value) {
 }
 
 void append_u64(std::string& out, std::uint64_t value) {
-    char buf[kMaxNumberChars];
+    char buf[kNumberBufferSize];
     out.append(buf, write_u64(buf, value));
 }
 
 void append_i64(std::string& out, std::int64_t value) {
-    char buf[kMaxNumberChars];
+    char buf[kNumberBufferSize];
     out.append(buf, write_i64(buf, value));
 }
 
 void append_f64(std::string& out, double value) {
-    char buf[kMaxNumberChars];
+    char buf[kNumberBufferSize];
     out.append(buf, write_f64(buf, value));
 }
 
 void append_f64_general(std::string& out, double value) {
-    char buf[kMaxNumberChars];
+    char buf[kNumberBufferSize];
     out.append(buf, write_f64_general(buf, value));
 }
 

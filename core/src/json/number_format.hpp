@@ -3,8 +3,10 @@
 // round-trip digits laid out in fixed notation for decimal exponents -5..15 and
 // in exponent notation otherwise; non-finite floats as null.
 //
-// The write_* functions fill a caller's buffer of at least kMaxNumberChars bytes
-// and return the end of what they wrote; they never allocate.
+// The write_* functions fill a caller's buffer of at least kNumberBufferSize
+// bytes and return the end of the text; they never allocate. Digits are stored
+// eight bytes at a time, so up to seven bytes past the returned end may be
+// overwritten too.
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -16,6 +18,7 @@ namespace synth::json {
 
 // Longest number text: "-2.2250738585072014e-308" or "-0.000012345678901234567".
 inline constexpr std::size_t kMaxNumberChars = 24;
+inline constexpr std::size_t kNumberBufferSize = kMaxNumberChars + 8;
 
 inline char* write_u64(char* p, std::uint64_t value);
 inline char* write_i64(char* p, std::int64_t value);
