@@ -58,7 +58,7 @@ def build_parser() -> argparse.ArgumentParser:
     gen = commands.add_parser(
         "generate",
         help="generate a run",
-        description="Write the run's response document (JSON), or its tables as CSV or Parquet files.",
+        description="Write the run's response document (JSON), or its tables as CSV or Parquet.",
     )
     _add_spec_source(gen)
     gen.add_argument("--stream", action="store_true", help="one time-ordered list of events")
@@ -68,7 +68,9 @@ def build_parser() -> argparse.ArgumentParser:
         default="json",
         help="json (default): the response document; csv, parquet: one file per table in -o DIR",
     )
-    gen.add_argument("-o", "--output", metavar="PATH", help="output file (json) or directory (csv, parquet)")
+    gen.add_argument(
+        "-o", "--output", metavar="PATH", help="output file (json) or directory (csv, parquet)"
+    )
 
     val = commands.add_parser(
         "validate", help="check a spec", description="Print ok, or the reason the spec is rejected."
@@ -81,11 +83,15 @@ def build_parser() -> argparse.ArgumentParser:
         description="Candlesticks with volume, funding rate and the regime schedule.",
     )
     _add_spec_source(plot)
-    plot.add_argument("-o", "--output", metavar="FILE", required=True, help="image file (.png, .svg, .pdf)")
+    plot.add_argument(
+        "-o", "--output", metavar="FILE", required=True, help="image file (.png, .svg, .pdf)"
+    )
     plot.add_argument("--title", help="chart title")
 
     ex = commands.add_parser(
-        "examples", help="list the built-in example specs", description="List the built-in examples, or print one."
+        "examples",
+        help="list the built-in example specs",
+        description="List the built-in examples, or print one.",
     )
     ex.add_argument("name", nargs="?", metavar="NAME", help="print this example's spec")
     return parser
@@ -211,7 +217,8 @@ def _cmd_plot(args: argparse.Namespace) -> int:
     fmt = out.suffix.lstrip(".").lower() or "png"
     supported = mfigure.Figure().canvas.get_supported_filetypes()
     if fmt not in supported:
-        raise UserError(f"cannot draw '{out}': unknown image type '.{fmt}' (use one of .{', .'.join(sorted(supported))})")
+        choices = ", ".join("." + name for name in sorted(supported))
+        raise UserError(f"cannot draw '{out}': unknown image type '.{fmt}' (use one of {choices})")
     if not out.parent.is_dir():
         raise UserError(f"cannot write '{out}': directory '{out.parent}' does not exist")
 
@@ -281,7 +288,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG}: {exc}", file=sys.stderr)
         return 2
     except MemoryError:
-        print(f"{PROG}: out of memory: the spec asks for more data than fits (reduce bars or book_depth)", file=sys.stderr)
+        print(
+            f"{PROG}: out of memory: the run does not fit (reduce bars, book_depth or trade_rate)",
+            file=sys.stderr,
+        )
         return 1
     except KeyboardInterrupt:
         print(f"\n{PROG}: interrupted", file=sys.stderr)

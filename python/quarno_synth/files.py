@@ -46,7 +46,9 @@ def table_paths(directory: Path, fmt: str) -> dict[str, Path]:
     return {table: directory / f"{table}.{fmt}" for table in TABLES}
 
 
-def write_csv(path: Path, table: str, columns: dict[str, list], on_rows: OnRows | None = None) -> None:
+def write_csv(
+    path: Path, table: str, columns: dict[str, list], on_rows: OnRows | None = None
+) -> None:
     """One table as CSV with a header row; ``ts`` is in integer seconds, null is empty."""
     names = COLUMNS[table]
     rows = list(zip(*(columns[name] for name in names)))

@@ -29,7 +29,10 @@ def _boxes(np: Any, x: Any, width: float, bottom: Any, top: Any) -> Any:
     """Rectangles as polygons (one collection draws thousands of bars quickly)."""
     left, right = x - width / 2, x + width / 2
     return np.stack(
-        [np.column_stack(corner) for corner in ((left, bottom), (left, top), (right, top), (right, bottom))],
+        [
+            np.column_stack(corner)
+            for corner in ((left, bottom), (left, top), (right, top), (right, bottom))
+        ],
         axis=1,
     )
 
@@ -89,7 +92,10 @@ def plot(
     body_top = np.maximum(np.maximum(open_, close), body_bottom + (high - low) * 0.002)
     price_ax.add_collection(
         mcollections.PolyCollection(
-            _boxes(np, x, width, body_bottom, body_top), facecolors=colours, edgecolors=colours, linewidths=0.3
+            _boxes(np, x, width, body_bottom, body_top),
+            facecolors=colours,
+            edgecolors=colours,
+            linewidths=0.3,
         )
     )
     price_ax.autoscale_view()
@@ -98,7 +104,10 @@ def plot(
 
     volume_ax.add_collection(
         mcollections.PolyCollection(
-            _boxes(np, x, width, np.zeros_like(volume), volume), facecolors=colours, linewidths=0
+            _boxes(np, x, width, np.zeros_like(volume), volume),
+            facecolors=colours,
+            edgecolors=colours,
+            linewidths=0.3,  # at least a pixel wide, so dense runs show no moire
         )
     )
     volume_ax.autoscale_view()
@@ -131,8 +140,12 @@ def plot(
             if kind in present
         ]
         if len(spans) > 1:
-            handles.append(mlines.Line2D([], [], color="#555555", linestyle="--", label="regime change"))
-        price_ax.legend(handles=handles, title="regime", loc="upper left", fontsize=8, title_fontsize=8)
+            handles.append(
+                mlines.Line2D([], [], color="#555555", linestyle="--", label="regime change")
+            )
+        price_ax.legend(
+            handles=handles, title="regime", loc="upper left", fontsize=8, title_fontsize=8
+        )
 
     if len(x):
         axes[-1].set_xlim(x[0] - step, x[-1] + step)

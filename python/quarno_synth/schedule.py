@@ -49,7 +49,9 @@ def regime_spans(spec: Any) -> list[RegimeSpan]:
     start = 0
     for regime in regimes:
         length = int(_field(regime, _REGIME_FIELDS, "len") or 0)
-        spans.append(RegimeSpan(_kind_name(_field(regime, _REGIME_FIELDS, "kind")), start, start + length))
+        spans.append(
+            RegimeSpan(_kind_name(_field(regime, _REGIME_FIELDS, "kind")), start, start + length)
+        )
         start += length
     return spans
 

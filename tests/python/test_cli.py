@@ -54,11 +54,17 @@ def native(text, cmd):
 def test_no_arguments_prints_version_and_self_check():
     done = run()
     assert done.returncode == 0
-    assert done.stdout.decode().splitlines()[:2] == [f"quarno_synth {qs.__version__}", "self-check: ok"]
+    assert done.stdout.decode().splitlines()[:2] == [
+        f"quarno_synth {qs.__version__}",
+        "self-check: ok",
+    ]
 
 
 def test_console_script_is_installed():
-    exe = shutil.which("quarno-synth", path=os.path.dirname(sys.executable) + os.pathsep + os.environ.get("PATH", ""))
+    exe = shutil.which(
+        "quarno-synth",
+        path=os.path.dirname(sys.executable) + os.pathsep + os.environ.get("PATH", ""),
+    )
     if exe is None:
         pytest.skip("quarno-synth is not on PATH")
     done = subprocess.run([exe, "examples"], capture_output=True, timeout=60)
@@ -94,10 +100,20 @@ def test_generate_an_example():
         ('{"bars":1}', 1, "", "parse: missing field `seed` at line 1 column 10\n"),
         ("", 1, "", "parse: EOF while parsing a value at line 1 column 0\n"),
         ("{}\n", 1, "", "parse: missing field `seed` at line 1 column 2\n"),
-        ('{\n  "seed": 1,\n  "Bars": 2}', 1, "", "parse: unknown field `Bars`, expected one of `seed`, "
-         "`bars`, `start_price`, `start_ts`, `bar_secs`, `regimes`, `microstructure` at line 3 column 8\n"),
+        (
+            '{\n  "seed": 1,\n  "Bars": 2}',
+            1,
+            "",
+            "parse: unknown field `Bars`, expected one of `seed`, `bars`, `start_price`, "
+            "`start_ts`, `bar_secs`, `regimes`, `microstructure` at line 3 column 8\n",
+        ),
         (json.dumps(dict(SPEC, bars=0)), 1, "", "bad spec: bars must be > 0\n"),
-        (json.dumps(dict(SPEC, bars=11)), 1, "", "bad spec: sum of regime lengths must equal bars\n"),
+        (
+            json.dumps(dict(SPEC, bars=11)),
+            1,
+            "",
+            "bad spec: sum of regime lengths must equal bars\n",
+        ),
     ],
 )
 def test_validate_prints_ok_or_the_rendered_error(tmp_path, text, status, stdout, stderr):
@@ -118,20 +134,54 @@ def write(tmp_path, name, data):
     [
         (lambda t: ["generate", str(t / "missing.json")], 2, "cannot read spec '"),
         (lambda t: ["validate", str(t)], 2, "cannot read spec '"),
-        (lambda t: ["generate", "--example", "nope"], 2, "unknown example 'nope' (available: calm_trend"),
-        (lambda t: ["plot", "--example", "nope", "-o", str(t / "c.png")], 2, "unknown example 'nope'"),
+        (
+            lambda t: ["generate", "--example", "nope"],
+            2,
+            "unknown example 'nope' (available: calm_trend",
+        ),
+        (
+            lambda t: ["plot", "--example", "nope", "-o", str(t / "c.png")],
+            2,
+            "unknown example 'nope'",
+        ),
         (lambda t: ["generate", write(t, "b.json", b'{"seed": [')], 1, "b.json: parse: "),
-        (lambda t: ["generate", write(t, "z.json", json.dumps(dict(SPEC, bars=0)).encode())], 1,
-         "z.json: bad spec: bars must be > 0"),
-        (lambda t: ["generate", write(t, "u.json", b"\xfe{}")], 2, "is not UTF-8 text (byte 0xfe at offset 0)"),
+        (
+            lambda t: ["generate", write(t, "z.json", json.dumps(dict(SPEC, bars=0)).encode())],
+            1,
+            "z.json: bad spec: bars must be > 0",
+        ),
+        (
+            lambda t: ["generate", write(t, "u.json", b"\xfe{}")],
+            2,
+            "is not UTF-8 text (byte 0xfe at offset 0)",
+        ),
         (lambda t: ["generate", "--example", "deep_book", "--format", "csv"], 2, "needs -o DIR"),
-        (lambda t: ["generate", "--example", "deep_book", "-o", str(t / "no" / "x.json")], 2, "does not exist"),
-        (lambda t: ["generate", "--example", "deep_book", "--format", "csv", "-o", write(t, "f", b"")], 2,
-         "not a directory"),
+        (
+            lambda t: ["generate", "--example", "deep_book", "-o", str(t / "no" / "x.json")],
+            2,
+            "does not exist",
+        ),
+        (
+            lambda t: [
+                "generate",
+                "--example",
+                "deep_book",
+                "--format",
+                "csv",
+                "-o",
+                write(t, "f", b""),
+            ],
+            2,
+            "not a directory",
+        ),
         (lambda t: ["generate"], 2, "a spec is required"),
         (lambda t: ["generate", "x.json", "--example", "calm_trend"], 2, "not allowed with"),
         (lambda t: ["plot", "--example", "calm_trend"], 2, "-o/--output"),
-        (lambda t: ["plot", "--example", "calm_trend", "-o", str(t / "c.xyz")], 2, "unknown image type '.xyz'"),
+        (
+            lambda t: ["plot", "--example", "calm_trend", "-o", str(t / "c.xyz")],
+            2,
+            "unknown image type '.xyz'",
+        ),
         (lambda t: ["frobnicate"], 2, "invalid choice"),
         (lambda t: ["examples", "nope"], 2, "unknown example 'nope'"),
     ],
@@ -162,14 +212,24 @@ def test_csv_tables(spec_file, tmp_path):
     assert tables["trades.csv"][0] == ["ts", "seq", "price", "qty", "side"]
     assert tables["book.csv"][0] == ["ts", "side", "level", "price", "qty"]
     assert tables["funding.csv"][0] == ["ts", "rate"]
-    assert [len(t) - 1 for t in (tables["candles.csv"], tables["book.csv"], tables["funding.csv"])] == [10, 40, 3]
+    assert [
+        len(t) - 1 for t in (tables["candles.csv"], tables["book.csv"], tables["funding.csv"])
+    ] == [10, 40, 3]
     assert len(tables["trades.csv"]) - 1 == len(doc["trades"])
     first = doc["candles"][0]
     row = tables["candles.csv"][1]
     assert int(row[0]) == first["ts"] == 1700000000
-    assert [float(v) for v in row[1:]] == [first[k] for k in ("open", "high", "low", "close", "volume")]
+    assert [float(v) for v in row[1:]] == [
+        first[k] for k in ("open", "high", "low", "close", "volume")
+    ]
     bid = doc["book_snapshots"][9]["asks"][1]
-    assert tables["book.csv"][-1] == [str(1700000000 + 9 * 3600), "ask", "1", repr(bid["price"]), repr(bid["qty"])]
+    assert tables["book.csv"][-1] == [
+        str(1700000000 + 9 * 3600),
+        "ask",
+        "1",
+        repr(bid["price"]),
+        repr(bid["qty"]),
+    ]
 
 
 def test_stream_and_grouped_give_the_same_tables(spec_file, tmp_path):
@@ -189,7 +249,10 @@ def test_parquet_tables(tmp_path):
     assert book.num_rows == 600 * 2 * 50
     assert pq.read_table(tmp_path / "trades.parquet").num_rows == len(doc["trades"])
     assert pq.read_table(tmp_path / "funding.parquet").num_rows == 0
-    assert str(pq.read_table(tmp_path / "candles.parquet").schema.field("ts").type) == "timestamp[ms, tz=UTC]"  # Parquet has no second unit
+    assert (
+        str(pq.read_table(tmp_path / "candles.parquet").schema.field("ts").type)
+        == "timestamp[ms, tz=UTC]"
+    )  # Parquet has no second unit
 
 
 def test_plot_writes_a_png(tmp_path):
@@ -212,8 +275,18 @@ def test_progress_is_shown_only_on_a_terminal(tmp_path):
     main_fd, term_fd = pty.openpty()
     try:
         done = subprocess.run(
-            [sys.executable, "-m", "quarno_synth", "generate", "--example", "calm_trend", "--format", "csv",
-             "-o", str(tmp_path)],
+            [
+                sys.executable,
+                "-m",
+                "quarno_synth",
+                "generate",
+                "--example",
+                "calm_trend",
+                "--format",
+                "csv",
+                "-o",
+                str(tmp_path),
+            ],
             stdout=subprocess.PIPE,
             stderr=term_fd,
             timeout=120,

@@ -113,8 +113,11 @@ GOOD = json.dumps(SPEC)
         (spec_with(seed=-1), "parse: invalid value: integer `-1`, expected u64"),
         ({}, "parse: missing field `seed`"),
         ('{"bars":1}', "parse: missing field `seed` at line 1 column 10"),
-        ('{"x":1}', "parse: unknown field `x`, expected one of `seed`, `bars`, `start_price`, "
-         "`start_ts`, `bar_secs`, `regimes`, `microstructure` at line 1 column 4"),
+        (
+            '{"x":1}',
+            "parse: unknown field `x`, expected one of `seed`, `bars`, `start_price`, "
+            "`start_ts`, `bar_secs`, `regimes`, `microstructure` at line 1 column 4",
+        ),
         ("", "parse: EOF while parsing a value at line 1 column 0"),
         (" \n\t", "parse: EOF while parsing a value at line 1 column 0"),
         ("{}", "parse: missing field `seed` at line 1 column 2"),
@@ -197,7 +200,10 @@ def test_to_arrow_round_trip():
     assert tables["book"].num_rows == 72 and tables["funding"].num_rows == 3
     assert tables["trades"].schema.field("seq").type == pa.uint64()
     assert tables["candles"].schema.field("ts").type == pa.timestamp("s", tz="UTC")
-    assert tables["candles"].column("ts").cast(pa.int64()).to_pylist()[:2] == [1710000000, 1710000060]
+    assert tables["candles"].column("ts").cast(pa.int64()).to_pylist()[:2] == [
+        1710000000,
+        1710000060,
+    ]
     assert tables["book"].column("side").to_pylist()[:4] == ["bid", "bid", "bid", "ask"]
     stream_tables = qs.to_arrow(qs.generate(SPEC, stream=True))
     assert all(tables[k].equals(stream_tables[k]) for k in tables)
@@ -226,7 +232,15 @@ def test_a_missing_extra_is_named(monkeypatch, module, call, extra):
     [
         (SPEC, [RegimeSpan("trend", 0, 5), RegimeSpan("crash", 5, 12)]),
         (
-            [1, 4, 1.0, 0, 60, [["vol", 3, 0.0, 0.1], {"kind": {"range": None}, "len": 1}], [1, 0.0, 0.0]],
+            [
+                1,
+                4,
+                1.0,
+                0,
+                60,
+                [["vol", 3, 0.0, 0.1], {"kind": {"range": None}, "len": 1}],
+                [1, 0.0, 0.0],
+            ],
             [RegimeSpan("vol", 0, 3), RegimeSpan("range", 3, 4)],
         ),
         ('{"regimes":[{"kind":"trend","len":2}]}', [RegimeSpan("trend", 0, 2)]),
