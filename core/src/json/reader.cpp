@@ -6,63 +6,62 @@ namespace synth::json {
 
 namespace {
 
+using Status = Result<Unit, JsonError>;
+
+// Values are built in place in their final slot, so no tree is moved around
+// while it is being read.
 class TreeBuilder {
 public:
     explicit TreeBuilder(std::string_view text) : lex_(text) {}
 
-    Result<JsonValue, JsonError> document() {
-        auto value = parse_value();
-        if (!value) return value;
-        if (auto end = lex_.finish(); !end) return Err{std::move(end).error()};
-        return value;
+    Status document(JsonValue& out) {
+        if (auto ok = parse_value(out); !ok) return ok;
+        return lex_.finish();
     }
 
 private:
-    Result<JsonValue, JsonError> parse_value() {
-        switch (lex_.skip_whitespace()) {
+    Status parse_value(JsonValue& out) {
+        const int c = lex_.skip_whitespace();
+        switch (c) {
             case kEnd:
                 return Err{lex_.error_peek("EOF while parsing a value")};
             case 'n':
-                return literal("null", JsonValue{});
+                out.data = std::monostate{};
+                return lex_.read_literal("null");
             case 't':
-                return literal("true", JsonValue{true});
             case 'f':
-                return literal("false", JsonValue{false});
+                out.data = c == 't';
+                return lex_.read_literal(c == 't' ? "true" : "false");
             case '"': {
                 auto text = lex_.read_string();
                 if (!text) return Err{std::move(text).error()};
-                return JsonValue{std::move(text).value()};
+                out.data = std::move(text).value();
+                return Unit{};
             }
             case '[':
-                return parse_array();
+                return parse_array(out.data.emplace<JsonArray>());
             case '{':
-                return parse_object();
+                return parse_object(out.data.emplace<JsonObject>());
             default:
                 break;
         }
-        int c = lex_.peek();
         if (c == '-' || (c >= '0' && c <= '9')) {
             auto number = lex_.read_number();
             if (!number) return Err{std::move(number).error()};
             const Number& n = number.value();
             switch (n.kind) {
-                case Number::Kind::u64: return JsonValue{n.u};
-                case Number::Kind::i64: return JsonValue{n.i};
-                case Number::Kind::f64: return JsonValue{n.f};
+                case Number::Kind::u64: out.data = n.u; break;
+                case Number::Kind::i64: out.data = n.i; break;
+                case Number::Kind::f64: out.data = n.f; break;
             }
+            return Unit{};
         }
         return Err{lex_.error_peek("expected value")};
     }
 
-    Result<JsonValue, JsonError> literal(std::string_view word, JsonValue value) {
-        if (auto ok = lex_.read_literal(word); !ok) return Err{std::move(ok).error()};
-        return value;
-    }
-
-    Result<JsonValue, JsonError> parse_array() {
-        if (auto ok = lex_.enter(); !ok) return Err{std::move(ok).error()};
+    Status parse_array(JsonArray& items) {
+        if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
-        JsonArray items;
         bool first = true;
         while (true) {
             int c = lex_.skip_whitespace();
@@ -76,19 +75,16 @@ private:
                 if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
             }
             first = false;
-            auto item = parse_value();
-            if (!item) return item;
-            items.push_back(std::move(item).value());
+            if (auto ok = parse_value(items.emplace_back()); !ok) return ok;
         }
         lex_.bump();
         lex_.leave();
-        return JsonValue{std::move(items)};
+        return Unit{};
     }
 
-    Result<JsonValue, JsonError> parse_object() {
-        if (auto ok = lex_.enter(); !ok) return Err{std::move(ok).error()};
+    Status parse_object(JsonObject& members) {
+        if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
-        JsonObject members;
         bool first = true;
         while (true) {
             int c = lex_.skip_whitespace();
@@ -109,14 +105,12 @@ private:
             if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
             if (c != ':') return Err{lex_.error_peek("expected `:`")};
             lex_.bump();
-            auto value = parse_value();
-            if (!value) return value;
-            // A repeated key keeps its last value.
-            members.insert_or_assign(std::move(key).value(), std::move(value).value());
+            // A repeated key keeps its last value: the slot is simply read again.
+            if (auto ok = parse_value(members[std::move(key).value()]); !ok) return ok;
         }
         lex_.bump();
         lex_.leave();
-        return JsonValue{std::move(members)};
+        return Unit{};
     }
 
     Lexer lex_;
@@ -124,6 +118,14 @@ private:
 
 }  // namespace
 
-Result<JsonValue, JsonError> read(std::string_view text) { return TreeBuilder(text).document(); }
+Result<JsonValue, JsonError> read(std::string_view text) {
+    // Built inside the result and returned as the same object: the tree is
+    // never moved.
+    Result<JsonValue, JsonError> result{JsonValue{}};
+    if (auto ok = TreeBuilder(text).document(result.value()); !ok) {
+        result = Err{std::move(ok).error()};
+    }
+    return result;
+}
 
 }  // namespace synth::json
