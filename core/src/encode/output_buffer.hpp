@@ -17,7 +17,7 @@ inline constexpr std::size_t kRecordRoom = 256;
 class OutputBuffer {
   public:
     // reserve: the expected final length, allocated once up front.
-    explicit OutputBuffer(std::size_t reserve) { text_.reserve(reserve); }
+    explicit OutputBuffer(std::size_t reserve) { reserve_text(text_, reserve); }
     OutputBuffer(const OutputBuffer&) = delete;
     OutputBuffer& operator=(const OutputBuffer&) = delete;
 
@@ -39,6 +39,7 @@ class OutputBuffer {
 
   private:
     void flush();
+    static void reserve_text(std::string& text, std::size_t capacity);
 
     std::string text_;
     char* cursor_ = chunk_;
