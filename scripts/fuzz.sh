@@ -32,7 +32,7 @@ for t in "${targets[@]}"; do
     log="$dir/$t.log"
     status=0
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
-        "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
+        "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=4096 \
         -dict=fuzz/synth.dict -artifact_prefix="$dir/artifacts/$t-" \
         "$work" "fuzz/corpus/$t" >"$log" 2>&1 || status=$?
     runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -1 || true)
