@@ -72,6 +72,45 @@ Result<Unit, JsonError> Lexer::enter() {
     return Unit{};
 }
 
+Result<bool, JsonError> Lexer::next_element(bool first) {
+    int c = skip_whitespace();
+    if (c == ']') return false;
+    if (c == kEnd) return Err{error_peek("EOF while parsing a list")};
+    if (!first) {
+        if (c != ',') return Err{error_peek("expected `,` or `]`")};
+        bump();
+        c = skip_whitespace();
+        if (c == ']') return Err{error_peek("trailing comma")};
+        if (c == kEnd) return Err{error_peek("EOF while parsing a value")};
+    }
+    return true;
+}
+
+Result<bool, JsonError> Lexer::next_key(bool first) {
+    int c = skip_whitespace();
+    if (c == '}') return false;
+    if (c == kEnd) return Err{error_peek("EOF while parsing an object")};
+    if (!first) {
+        if (c != ',') return Err{error_peek("expected `,` or `}`")};
+        bump();
+        c = skip_whitespace();
+        if (c == '}') return Err{error_peek("trailing comma")};
+        if (c == kEnd) return Err{error_peek("EOF while parsing a value")};
+    }
+    if (c != '"') return Err{error_peek("key must be a string")};
+    return true;
+}
+
+Result<Unit, JsonError> Lexer::colon() {
+    const int c = skip_whitespace();
+    if (c == ':') {
+        bump();
+        return Unit{};
+    }
+    if (c == kEnd) return Err{error_peek("EOF while parsing an object")};
+    return Err{error_peek("expected `:`")};
+}
+
 Result<Unit, JsonError> Lexer::finish() {
     if (skip_whitespace() != kEnd) return Err{error_peek("trailing characters")};
     return Unit{};

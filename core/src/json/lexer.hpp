@@ -51,6 +51,14 @@ public:
     // Reads one of true, false, null.
     Result<Unit, JsonError> read_literal(std::string_view word);
 
+    // Punctuation inside an array or object, after its opening bracket. Each
+    // returns true when an element (or a member's key, a string) follows, and
+    // false at the closing bracket, which is left for the caller to consume.
+    Result<bool, JsonError> next_element(bool first);
+    Result<bool, JsonError> next_key(bool first);
+    // The ":" after a key.
+    Result<Unit, JsonError> colon();
+
     // Takes one from the nesting budget before an opening bracket is consumed.
     Result<Unit, JsonError> enter();
     void leave() { ++budget_; }

@@ -62,19 +62,10 @@ private:
     Status parse_array(JsonArray& items) {
         if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
-        bool first = true;
-        while (true) {
-            int c = lex_.skip_whitespace();
-            if (c == ']') break;
-            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a list")};
-            if (!first) {
-                if (c != ',') return Err{lex_.error_peek("expected `,` or `]`")};
-                lex_.bump();
-                c = lex_.skip_whitespace();
-                if (c == ']') return Err{lex_.error_peek("trailing comma")};
-                if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-            }
-            first = false;
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_element(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
             if (auto ok = parse_value(items.emplace_back()); !ok) return ok;
         }
         lex_.bump();
@@ -85,26 +76,13 @@ private:
     Status parse_object(JsonObject& members) {
         if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
-        bool first = true;
-        while (true) {
-            int c = lex_.skip_whitespace();
-            if (c == '}') break;
-            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
-            if (!first) {
-                if (c != ',') return Err{lex_.error_peek("expected `,` or `}`")};
-                lex_.bump();
-                c = lex_.skip_whitespace();
-                if (c == '}') return Err{lex_.error_peek("trailing comma")};
-                if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-            }
-            first = false;
-            if (c != '"') return Err{lex_.error_peek("key must be a string")};
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_key(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
             auto key = lex_.read_string();
             if (!key) return Err{std::move(key).error()};
-            c = lex_.skip_whitespace();
-            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
-            if (c != ':') return Err{lex_.error_peek("expected `:`")};
-            lex_.bump();
+            if (auto ok = lex_.colon(); !ok) return ok;
             // A repeated key keeps its last value: the slot is simply read again.
             if (auto ok = parse_value(members[std::move(key).value()]); !ok) return ok;
         }

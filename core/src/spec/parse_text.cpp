@@ -192,7 +192,7 @@ private:
         auto name = lex_.read_string();
         if (!name) return Err{std::move(name).error()};
         if (auto ok = kind_name(name.value(), out); !ok) return ok;
-        if (auto ok = colon(); !ok) return ok;
+        if (auto ok = lex_.colon(); !ok) return ok;
         auto unit = scalar();
         if (!unit) return Err{std::move(unit).error()};
         if (unit.value().kind != Scalar::Kind::null) {
@@ -206,16 +206,6 @@ private:
         return Unit{};
     }
 
-    Status colon() {
-        int c = lex_.skip_whitespace();
-        if (c == ':') {
-            lex_.bump();
-            return Unit{};
-        }
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
-        return Err{lex_.error_peek("expected `:`")};
-    }
-
     // ---- records -----------------------------------------------------------
 
     // An error found by a record itself is stamped after skipping whitespace
@@ -226,8 +216,8 @@ private:
     }
 
     // Reads field `index` of `record` into the record object at `target`.
-    Status field(Record record, std::size_t index, void* target) {
-        switch (record) {
+    Status field(Record kind, std::size_t index, void* target) {
+        switch (kind) {
             case Record::GenSpec: {
                 auto* spec = static_cast<GenSpec*>(target);
                 switch (index) {
@@ -237,7 +227,7 @@ private:
                     case 3: return signed_field(&spec->start_ts);
                     case 4: return signed_field(&spec->bar_secs);
                     case 5: return regime_list(&spec->regimes);
-                    default: return record_field(Record::Microstructure, &spec->microstructure);
+                    default: return record(Record::Microstructure, &spec->microstructure);
                 }
             }
             case Record::Regime: {
@@ -282,9 +272,6 @@ private:
         return Unit{};
     }
 
-    // A nested record: a field value that must itself be a record.
-    Status record_field(Record record_kind, void* target) { return record(record_kind, target); }
-
     Status record(Record kind, void* target) {
         int c = lex_.skip_whitespace();
         if (c == '{' || c == '[') {
@@ -302,27 +289,17 @@ private:
     Status object_form(Record kind, void* target) {
         const std::size_t count = field_count(kind);
         bool seen[7] = {};
-        bool first = true;
-        while (true) {
-            int c = lex_.skip_whitespace();
-            if (c == '}') break;
-            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
-            if (!first) {
-                if (c != ',') return Err{lex_.error_peek("expected `,` or `}`")};
-                lex_.bump();
-                c = lex_.skip_whitespace();
-                if (c == '}') return Err{lex_.error_peek("trailing comma")};
-                if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-            }
-            first = false;
-            if (c != '"') return Err{lex_.error_peek("key must be a string")};
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_key(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
             auto key = lex_.read_string();
             if (!key) return Err{std::move(key).error()};
             auto index = field_index(kind, key.value());
             if (!index) return Err{record_error(unknown_field(key.value(), kind), '}')};
             if (seen[*index]) return Err{record_error(duplicate_field(key.value()), '}')};
             seen[*index] = true;
-            if (auto ok = colon(); !ok) return ok;
+            if (auto ok = lex_.colon(); !ok) return ok;
             if (auto ok = field(kind, *index, target); !ok) return ok;
         }
         for (std::size_t k = 0; k < count; ++k) {
@@ -342,7 +319,7 @@ private:
         bool ended = false;
         for (std::size_t k = 0; k < count; ++k) {
             if (!ended) {
-                auto more = next_element(first);
+                auto more = lex_.next_element(first);
                 if (!more) return Err{std::move(more).error()};
                 ended = !more.value();
                 first = false;
@@ -370,21 +347,6 @@ private:
         return Err{lex_.error_peek("trailing characters")};
     }
 
-    // Moves to the next array element: true if there is one, false at "]".
-    Read<bool> next_element(bool first) {
-        int c = lex_.skip_whitespace();
-        if (c == ']') return false;
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a list")};
-        if (!first) {
-            if (c != ',') return Err{lex_.error_peek("expected `,` or `]`")};
-            lex_.bump();
-            c = lex_.skip_whitespace();
-            if (c == ']') return Err{lex_.error_peek("trailing comma")};
-            if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-        }
-        return true;
-    }
-
     static void set_default(Record kind, std::size_t index, void* target) {
         if (kind == Record::GenSpec) {
             auto* spec = static_cast<GenSpec*>(target);
@@ -405,12 +367,10 @@ private:
         if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
         out->clear();
-        bool first = true;
-        while (true) {
-            auto more = next_element(first);
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_element(first);
             if (!more) return Err{std::move(more).error()};
             if (!more.value()) break;
-            first = false;
             Regime regime;
             if (auto ok = record(Record::Regime, &regime); !ok) return ok;
             out->push_back(regime);
