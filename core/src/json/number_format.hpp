@@ -45,20 +45,18 @@ inline char* write_pair(char* p, unsigned v) {
 }
 
 // Eight digits of v < 10^8 with leading zeros, as a word whose lowest byte holds
-// the first digit, assembled from four table pairs in a register (storing the
-// pairs and reloading them as one word would stall on store forwarding).
-// Lengths then come from bit counts instead of digit-by-digit branches, which
-// mispredict on values of mixed width.
+// the first digit. The digits are split in registers, several at once: two
+// 32-bit lanes of four digits, then four 16-bit lanes of two, then eight bytes
+// of one, each division by 100 or 10 done as a multiply and shift that is exact
+// for the lane's range (x < 10^4 and x < 100). Lengths then come from bit counts
+// instead of digit-by-digit branches, which mispredict on values of mixed width.
 inline std::uint64_t eight_digits(std::uint32_t v) {
-    const auto pair = [](std::uint32_t x) {
-        std::uint16_t two;
-        std::memcpy(&two, kDigitPairs + 2 * x, 2);
-        if constexpr (std::endian::native == std::endian::big) two = __builtin_bswap16(two);
-        return static_cast<std::uint64_t>(two);
-    };
-    const std::uint32_t a = v / 10000;
-    const std::uint32_t b = v % 10000;
-    return pair(a / 100) | pair(a % 100) << 16 | pair(b / 100) << 32 | pair(b % 100) << 48;
+    const std::uint64_t four = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+    const std::uint64_t hundreds = ((four * 10486) >> 20) & 0x0000007F0000007FULL;
+    const std::uint64_t two = hundreds | ((four - hundreds * 100) << 16);
+    const std::uint64_t tens = ((two * 103) >> 10) & 0x000F000F000F000FULL;
+    const std::uint64_t one = tens | ((two - tens * 10) << 8);
+    return one | 0x3030303030303030ULL;
 }
 
 // All eight bytes are stored; the caller advances only over the ones it keeps.
