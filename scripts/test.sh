@@ -34,5 +34,10 @@ for variant in release asan; do
         ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 done
 
+bash scripts/golden.sh
+bash scripts/cross_aarch64.sh
+bash scripts/fuzz.sh
+bash scripts/asan_python.sh
+
 # Run from tests/ so the installed package, not the source folder, is imported.
 (cd tests && python3 -m pytest -q python)
