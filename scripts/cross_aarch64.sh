@@ -13,8 +13,13 @@ for pkg in g++-aarch64-linux-gnu qemu-user; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+    # A machine that cannot get the cross toolchain skips this check loudly
+    # rather than failing every other test with it.
+    if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -qq "${need[@]}" >/dev/null; }; then
+        echo "cross_aarch64: SKIPPED: could not install ${need[*]}"
+        exit 0
+    fi
 fi
 
 dir=build/hard-aarch64
