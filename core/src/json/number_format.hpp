@@ -37,17 +37,6 @@ void append_f64_general(std::string& out, double value);
 
 namespace detail {
 
-// "00" "01" ... "99": two digits per table step.
-inline constexpr char kDigitPairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-inline char* write_pair(char* p, unsigned v) {
-    std::memcpy(p, kDigitPairs + 2 * v, 2);
-    return p + 2;
-}
-
 // Eight digits of v < 10^8 with leading zeros, as a word whose lowest byte holds
 // the first digit. The digits are split in registers, several at once: two
 // 32-bit lanes of four digits, then four 16-bit lanes of two, then eight bytes
