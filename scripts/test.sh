@@ -10,6 +10,10 @@ if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null
 fi
 python3 -m pip install -q --upgrade pip
+# The C++ builds below use CMake with Ninja.
+for tool in cmake ninja; do
+    command -v "$tool" >/dev/null 2>&1 || python3 -m pip install -q "$tool"
+done
 # The package as users get it: one abi3 wheel, installed with every optional
 # extra so no test is skipped, and audited for symbols outside the stable ABI.
 rm -rf build/wheel
