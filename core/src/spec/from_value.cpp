@@ -8,6 +8,7 @@
 #include "json/number_format.hpp"
 #include "spec/decode.hpp"
 #include "spec/describe.hpp"
+#include "spec/fields.hpp"
 #include "spec/messages.hpp"
 
 namespace synth::spec {
@@ -119,83 +120,23 @@ Status read_funding(const JsonValue& v, std::optional<FundingSpec>& out) {
     return Unit{};
 }
 
-// One reader per record: its identity and how field `index` is read.
-template <class T>
-struct Fields;
+// Reads one field's value into the member the field map hands over.
+struct ValueReader {
+    const JsonValue& v;
 
-template <>
-struct Fields<GenSpec> {
-    static constexpr Record kRecord = Record::GenSpec;
-    static Status read(GenSpec& out, std::size_t index, const JsonValue& v) {
-        switch (index) {
-            case 0:
-                return read_unsigned(v, kExpectedU64, out.seed);
-            case 1:
-                return read_unsigned(v, kExpectedUsize, out.bars);
-            case 2:
-                return read_f64(v, out.start_price);
-            case 3:
-                return read_i64(v, out.start_ts);
-            case 4:
-                return read_i64(v, out.bar_secs);
-            case 5:
-                return read_regimes(v, out.regimes);
-            default: {
-                Result<Microstructure, SynthError> micro = read_record<Microstructure>(v);
-                if (!micro) return Err{std::move(micro).error()};
-                out.microstructure = std::move(micro).value();
-                return Unit{};
-            }
-        }
+    Status operator()(std::uint64_t& out, std::string_view expected) const {
+        return read_unsigned(v, expected, out);
     }
-};
-
-template <>
-struct Fields<Regime> {
-    static constexpr Record kRecord = Record::Regime;
-    static Status read(Regime& out, std::size_t index, const JsonValue& v) {
-        switch (index) {
-            case 0:
-                return read_kind(v, out.kind);
-            case 1:
-                return read_unsigned(v, kExpectedUsize, out.len);
-            case 2:
-                return read_f64(v, out.drift);
-            default:
-                return read_f64(v, out.vol);
-        }
-    }
-};
-
-template <>
-struct Fields<Microstructure> {
-    static constexpr Record kRecord = Record::Microstructure;
-    static Status read(Microstructure& out, std::size_t index, const JsonValue& v) {
-        switch (index) {
-            case 0:
-                return read_unsigned(v, kExpectedUsize, out.book_depth);
-            case 1:
-                return read_f64(v, out.spread_bps);
-            case 2:
-                return read_f64(v, out.trade_rate);
-            default:
-                return read_funding(v, out.funding);
-        }
-    }
-};
-
-template <>
-struct Fields<FundingSpec> {
-    static constexpr Record kRecord = Record::FundingSpec;
-    static Status read(FundingSpec& out, std::size_t index, const JsonValue& v) {
-        switch (index) {
-            case 0:
-                return read_unsigned(v, kExpectedUsize, out.interval_bars);
-            case 1:
-                return read_f64(v, out.base_rate);
-            default:
-                return read_f64(v, out.sensitivity);
-        }
+    Status operator()(std::int64_t& out) const { return read_i64(v, out); }
+    Status operator()(double& out) const { return read_f64(v, out); }
+    Status operator()(RegimeKind& out) const { return read_kind(v, out); }
+    Status operator()(std::vector<Regime>& out) const { return read_regimes(v, out); }
+    Status operator()(std::optional<FundingSpec>& out) const { return read_funding(v, out); }
+    Status operator()(Microstructure& out) const {
+        Result<Microstructure, SynthError> micro = read_record<Microstructure>(v);
+        if (!micro) return Err{std::move(micro).error()};
+        out = std::move(micro).value();
+        return Unit{};
     }
 };
 
@@ -203,13 +144,13 @@ struct Fields<FundingSpec> {
 // take their defaults in declaration order or are reported missing.
 template <class T>
 Result<T, SynthError> read_object(const json::JsonObject& obj) {
-    constexpr Record record = Fields<T>::kRecord;
+    constexpr Record record = RecordOf<T>::value;
     T out{};
     std::array<bool, 7> seen{};
     for (const auto& [key, value] : obj) {
         const std::optional<std::size_t> index = field_index(record, key);
         if (!index) return parse_error(unknown_field(key, record));
-        Status read = Fields<T>::read(out, *index, value);
+        Status read = read_field(out, *index, ValueReader{value});
         if (!read) return Err{std::move(read).error()};
         seen[*index] = true;
     }
@@ -227,12 +168,12 @@ Result<T, SynthError> read_object(const json::JsonObject& obj) {
 // surplus elements are reported once every field has been taken.
 template <class T>
 Result<T, SynthError> read_array(const json::JsonArray& arr) {
-    constexpr Record record = Fields<T>::kRecord;
+    constexpr Record record = RecordOf<T>::value;
     T out{};
     const std::size_t count = field_count(record);
     for (std::size_t i = 0; i < count; ++i) {
         if (i < arr.size()) {
-            Status read = Fields<T>::read(out, i, arr[i]);
+            Status read = read_field(out, i, ValueReader{arr[i]});
             if (!read) return Err{std::move(read).error()};
         } else if (!field_has_default(record, i)) {
             return parse_error(invalid_length_struct(i, record));
@@ -246,7 +187,7 @@ template <class T>
 Result<T, SynthError> read_record(const JsonValue& v) {
     if (const json::JsonObject* obj = v.as_object()) return read_object<T>(*obj);
     if (const json::JsonArray* arr = v.as_array()) return read_array<T>(*arr);
-    return parse_error(invalid_type(describe_value(v), expected_struct(Fields<T>::kRecord)));
+    return parse_error(invalid_type(describe_value(v), expected_struct(RecordOf<T>::value)));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "json/number_format.hpp"
 #include "spec/decode.hpp"
 #include "spec/describe.hpp"
+#include "spec/fields.hpp"
 #include "spec/messages.hpp"
 
 namespace synth::spec {
@@ -37,33 +38,42 @@ struct Scalar {
 
 std::string describe(const Scalar& s) {
     switch (s.kind) {
-        case Scalar::Kind::null: return std::string(kDescribeNull);
-        case Scalar::Kind::boolean: return describe_bool(s.flag);
-        case Scalar::Kind::string: return describe_string(s.text);
-        case Scalar::Kind::array: return std::string(kDescribeSequence);
-        case Scalar::Kind::object: return std::string(kDescribeMap);
-        case Scalar::Kind::number: break;
+        case Scalar::Kind::null:
+            return std::string(kDescribeNull);
+        case Scalar::Kind::boolean:
+            return describe_bool(s.flag);
+        case Scalar::Kind::string:
+            return describe_string(s.text);
+        case Scalar::Kind::array:
+            return std::string(kDescribeSequence);
+        case Scalar::Kind::object:
+            return std::string(kDescribeMap);
+        case Scalar::Kind::number:
+            break;
     }
     switch (s.number.kind) {
-        case Number::Kind::u64: return describe_u64(s.number.u);
-        case Number::Kind::i64: return describe_i64(s.number.i);
-        case Number::Kind::f64: break;
+        case Number::Kind::u64:
+            return describe_u64(s.number.u);
+        case Number::Kind::i64:
+            return describe_i64(s.number.i);
+        case Number::Kind::f64:
+            break;
     }
     return describe_f64(s.number.f);
 }
 
 class TextDecoder {
-public:
+  public:
     explicit TextDecoder(std::string_view text) : lex_(text) {}
 
     Read<GenSpec> document() {
         GenSpec spec;
-        if (auto ok = record(Record::GenSpec, &spec); !ok) return Err{std::move(ok).error()};
+        if (auto ok = record(spec); !ok) return Err{std::move(ok).error()};
         if (auto ok = lex_.finish(); !ok) return Err{std::move(ok).error()};
         return spec;
     }
 
-private:
+  private:
     // ---- single values -------------------------------------------------
 
     Read<Scalar> scalar() {
@@ -158,9 +168,15 @@ private:
             return Err{value_error(invalid_type(describe(v), kExpectedF64))};
         }
         switch (v.number.kind) {
-            case Number::Kind::u64: *out = static_cast<double>(v.number.u); break;
-            case Number::Kind::i64: *out = static_cast<double>(v.number.i); break;
-            case Number::Kind::f64: *out = v.number.f; break;
+            case Number::Kind::u64:
+                *out = static_cast<double>(v.number.u);
+                break;
+            case Number::Kind::i64:
+                *out = static_cast<double>(v.number.i);
+                break;
+            case Number::Kind::f64:
+                *out = v.number.f;
+                break;
         }
         return Unit{};
     }
@@ -215,50 +231,19 @@ private:
         return lex_.error_here(std::move(message));
     }
 
-    // Reads field `index` of `record` into the record object at `target`.
-    Status field(Record kind, std::size_t index, void* target) {
-        switch (kind) {
-            case Record::GenSpec: {
-                auto* spec = static_cast<GenSpec*>(target);
-                switch (index) {
-                    case 0: return unsigned_field(&spec->seed, kExpectedU64);
-                    case 1: return unsigned_field(&spec->bars, kExpectedUsize);
-                    case 2: return float_field(&spec->start_price);
-                    case 3: return signed_field(&spec->start_ts);
-                    case 4: return signed_field(&spec->bar_secs);
-                    case 5: return regime_list(&spec->regimes);
-                    default: return record(Record::Microstructure, &spec->microstructure);
-                }
-            }
-            case Record::Regime: {
-                auto* regime = static_cast<Regime*>(target);
-                switch (index) {
-                    case 0: return kind_field(&regime->kind);
-                    case 1: return unsigned_field(&regime->len, kExpectedUsize);
-                    case 2: return float_field(&regime->drift);
-                    default: return float_field(&regime->vol);
-                }
-            }
-            case Record::Microstructure: {
-                auto* micro = static_cast<Microstructure*>(target);
-                switch (index) {
-                    case 0: return unsigned_field(&micro->book_depth, kExpectedUsize);
-                    case 1: return float_field(&micro->spread_bps);
-                    case 2: return float_field(&micro->trade_rate);
-                    default: return funding_field(&micro->funding);
-                }
-            }
-            case Record::FundingSpec: {
-                auto* funding = static_cast<FundingSpec*>(target);
-                switch (index) {
-                    case 0: return unsigned_field(&funding->interval_bars, kExpectedUsize);
-                    case 1: return float_field(&funding->base_rate);
-                    default: return float_field(&funding->sensitivity);
-                }
-            }
+    // Reads one field's value into the member the field map hands over.
+    struct FieldReader {
+        TextDecoder& d;
+        Status operator()(std::uint64_t& out, std::string_view expected) const {
+            return d.unsigned_field(&out, expected);
         }
-        return Unit{};
-    }
+        Status operator()(std::int64_t& out) const { return d.signed_field(&out); }
+        Status operator()(double& out) const { return d.float_field(&out); }
+        Status operator()(RegimeKind& out) const { return d.kind_field(&out); }
+        Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
+        Status operator()(Microstructure& out) const { return d.record(out); }
+        Status operator()(std::optional<FundingSpec>& out) const { return d.funding_field(&out); }
+    };
 
     Status funding_field(std::optional<FundingSpec>* out) {
         if (lex_.skip_whitespace() == 'n') {
@@ -267,27 +252,32 @@ private:
             return Unit{};
         }
         FundingSpec funding;
-        if (auto ok = record(Record::FundingSpec, &funding); !ok) return ok;
+        if (auto ok = record(funding); !ok) return ok;
         *out = funding;
         return Unit{};
     }
 
-    Status record(Record kind, void* target) {
+    // A record in its object or array form. Fields never read keep the values
+    // of a fresh record, which are the defaults.
+    template <class T>
+    Status record(T& target) {
         int c = lex_.skip_whitespace();
         if (c == '{' || c == '[') {
             if (auto ok = lex_.enter(); !ok) return ok;
             lex_.bump();
-            auto ok = c == '{' ? object_form(kind, target) : array_form(kind, target);
+            auto ok = c == '{' ? object_form(target) : array_form(target);
             if (ok) lex_.leave();
             return ok;
         }
         auto s = scalar();
         if (!s) return Err{std::move(s).error()};
-        return Err{value_error(invalid_type(describe(s.value()), expected_struct(kind)))};
+        return Err{
+            value_error(invalid_type(describe(s.value()), expected_struct(RecordOf<T>::value)))};
     }
 
-    Status object_form(Record kind, void* target) {
-        const std::size_t count = field_count(kind);
+    template <class T>
+    Status object_form(T& target) {
+        constexpr Record kind = RecordOf<T>::value;
         bool seen[7] = {};
         for (bool first = true;; first = false) {
             auto more = lex_.next_key(first);
@@ -300,38 +290,34 @@ private:
             if (seen[*index]) return Err{record_error(duplicate_field(key.value()), '}')};
             seen[*index] = true;
             if (auto ok = lex_.colon(); !ok) return ok;
-            if (auto ok = field(kind, *index, target); !ok) return ok;
+            if (auto ok = read_field(target, *index, FieldReader{*this}); !ok) return ok;
         }
-        for (std::size_t k = 0; k < count; ++k) {
-            if (seen[k]) continue;
-            if (!field_has_default(kind, k)) {
+        for (std::size_t k = 0; k < field_count(kind); ++k) {
+            if (!seen[k] && !field_has_default(kind, k)) {
                 return Err{record_error(missing_field(field_names(kind)[k]), '}')};
             }
-            set_default(kind, k, target);
         }
         lex_.bump();  // the closing brace
         return Unit{};
     }
 
-    Status array_form(Record kind, void* target) {
-        const std::size_t count = field_count(kind);
+    template <class T>
+    Status array_form(T& target) {
+        constexpr Record kind = RecordOf<T>::value;
         bool first = true;
         bool ended = false;
-        for (std::size_t k = 0; k < count; ++k) {
+        for (std::size_t k = 0; k < field_count(kind); ++k) {
             if (!ended) {
                 auto more = lex_.next_element(first);
                 if (!more) return Err{std::move(more).error()};
                 ended = !more.value();
                 first = false;
             }
-            if (ended) {
-                if (!field_has_default(kind, k)) {
-                    return Err{record_error(invalid_length_struct(k, kind), ']')};
-                }
-                set_default(kind, k, target);
-                continue;
+            if (!ended) {
+                if (auto ok = read_field(target, k, FieldReader{*this}); !ok) return ok;
+            } else if (!field_has_default(kind, k)) {
+                return Err{record_error(invalid_length_struct(k, kind), ']')};
             }
-            if (auto ok = field(kind, k, target); !ok) return ok;
         }
         // Every field is taken: only the closing bracket may follow.
         int c = lex_.skip_whitespace();
@@ -345,16 +331,6 @@ private:
             if (lex_.skip_whitespace() == ']') return Err{lex_.error_peek("trailing comma")};
         }
         return Err{lex_.error_peek("trailing characters")};
-    }
-
-    static void set_default(Record kind, std::size_t index, void* target) {
-        if (kind == Record::GenSpec) {
-            auto* spec = static_cast<GenSpec*>(target);
-            if (index == 3) spec->start_ts = kDefaultStartTs;
-            if (index == 4) spec->bar_secs = kDefaultBarSecs;
-        } else if (kind == Record::Microstructure) {
-            static_cast<Microstructure*>(target)->funding.reset();
-        }
     }
 
     Status regime_list(std::vector<Regime>* out) {
@@ -372,7 +348,7 @@ private:
             if (!more) return Err{std::move(more).error()};
             if (!more.value()) break;
             Regime regime;
-            if (auto ok = record(Record::Regime, &regime); !ok) return ok;
+            if (auto ok = record(regime); !ok) return ok;
             out->push_back(regime);
         }
         lex_.bump();
