@@ -1,12 +1,16 @@
 """The native module's surface: names, docstrings, argument rules, exceptions,
 the thread rule and resource use."""
 
+import ast
+import ctypes
 import gc
 import inspect
 import json
+import pathlib
 import re
 import sys
 import threading
+import types
 
 import pytest
 
@@ -82,6 +86,92 @@ def test_reimport_reuses_the_type():
         sys.modules[name] = saved
 
 
+class ModuleDefSlot(ctypes.Structure):
+    _fields_ = [("slot", ctypes.c_int), ("value", ctypes.c_void_p)]
+
+
+class ModuleDef(ctypes.Structure):
+    _fields_ = [
+        ("ob_refcnt", ctypes.c_ssize_t),
+        ("ob_type", ctypes.c_void_p),
+        ("m_init", ctypes.c_void_p),
+        ("m_index", ctypes.c_ssize_t),
+        ("m_copy", ctypes.c_void_p),
+        ("m_name", ctypes.c_char_p),
+        ("m_doc", ctypes.c_char_p),
+        ("m_size", ctypes.c_ssize_t),
+        ("m_methods", ctypes.c_void_p),
+        ("m_slots", ctypes.POINTER(ModuleDefSlot)),
+        ("m_traverse", ctypes.c_void_p),
+        ("m_clear", ctypes.c_void_p),
+        ("m_free", ctypes.c_void_p),
+    ]
+
+
+PY_MOD_EXEC = 2
+
+
+def module_definition():
+    """The definition the module's entry point hands to the interpreter."""
+    entry = ctypes.PyDLL(_quarno_synth.__file__).PyInit__quarno_synth
+    entry.restype = ctypes.c_void_p
+    address = entry()
+    return ctypes.cast(address, ctypes.py_object).value, ModuleDef.from_address(address)
+
+
+def test_module_definition():
+    obj, definition = module_definition()
+    assert type(obj).__name__ == "moduledef"  # multi-phase: a definition, not a module
+    assert definition.m_name == b"_quarno_synth"
+    assert definition.m_doc == b"The native module (`quarno_synth._quarno_synth`)."
+    assert definition.m_size == 0
+    assert not definition.m_methods
+    assert not (definition.m_traverse or definition.m_clear or definition.m_free)
+    slots = []
+    while definition.m_slots[len(slots)].slot != 0:
+        slots.append(definition.m_slots[len(slots)])
+    assert [slot.slot for slot in slots] == [PY_MOD_EXEC]
+
+
+def execution_step():
+    _, definition = module_definition()
+    return ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(definition.m_slots[0].value)
+
+
+def test_execution_step_adds_names_in_order():
+    run = execution_step()
+    fresh = types.ModuleType("probe")
+    assert run(fresh) == 0
+    # __all__ is set when the first name is added, before that name's attribute.
+    assert list(vars(fresh))[-3:] == ["__all__", "__version__", "Synth"]
+    assert fresh.__all__ == ["__version__", "Synth"]
+    assert fresh.__version__ == "0.2.0"
+    assert fresh.Synth is Synth  # one type per process
+
+    listed = types.ModuleType("listed")
+    listed.__all__ = names = ["first"]
+    assert run(listed) == 0
+    assert listed.__all__ is names and names == ["first", "__version__", "Synth"]
+
+
+class GuardedModule(types.ModuleType):
+    @property
+    def __all__(self):
+        raise LookupError("no names here")
+
+
+def test_execution_step_failures():
+    run = execution_step()
+    for not_a_module in (None, 42, {"__name__": "x"}, types.SimpleNamespace()):
+        with pytest.raises(TypeError):
+            run(not_a_module)
+    # Only a missing __all__ is made good; any other failure to read it stands.
+    guarded = GuardedModule("guarded")
+    with pytest.raises(LookupError, match="no names here"):
+        run(guarded)
+    assert not hasattr(guarded, "__version__") and not hasattr(guarded, "Synth")
+
+
 @pytest.mark.parametrize(
     "obj, doc, signature",
     [
@@ -108,6 +198,48 @@ def test_version_on_class_and_handle():
     assert Synth.version() == "0.2.0"
     assert Synth("").version() == _quarno_synth.__version__
     assert isinstance(inspect.getattr_static(Synth, "version"), staticmethod)
+
+
+def stub():
+    """The type stub shipped beside the module, as a syntax tree."""
+    path = pathlib.Path(_quarno_synth.__file__).with_name("_quarno_synth.pyi")
+    assert path.with_name("py.typed").is_file()
+    return ast.parse(path.read_text(encoding="utf-8"))
+
+
+def test_stub_matches_the_module():
+    tree = stub()
+    assert ast.get_docstring(tree, clean=False) == _quarno_synth.__doc__
+    annotated = {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    assert annotated == {"__version__", "__all__"}
+    assert set(classes) == set(_quarno_synth.__all__) - annotated == {"Synth"}
+
+    synth = classes["Synth"]
+    assert [ast.unparse(d) for d in synth.decorator_list] == ["final"]
+    assert ast.get_docstring(synth) == Synth.__doc__
+    methods = {node.name: node for node in synth.body if isinstance(node, ast.FunctionDef)}
+    public = sorted(name for name in vars(Synth) if not name.startswith("_"))
+    assert sorted(methods) == sorted(["__new__", *public])
+
+    def parameters(node):
+        return [arg.arg for arg in node.args.args], [a.arg for a in node.args.kwonlyargs]
+
+    # Parameter names as the runtime signatures give them, first parameter aside.
+    for name, runtime in [("__new__", Synth), ("command", Synth.command)]:
+        names, keyword_only = parameters(methods[name])
+        assert names[1:] == [p for p in inspect.signature(runtime).parameters][-1:]
+        assert not keyword_only and not methods[name].args.posonlyargs
+        assert all(ast.unparse(arg.annotation) == "str" for arg in methods[name].args.args[1:])
+    assert ast.unparse(methods["command"].returns) == "str"
+    assert ast.get_docstring(methods["command"]) == Synth.command.__doc__
+
+    version = methods["version"]
+    assert [ast.unparse(d) for d in version.decorator_list] == ["staticmethod"]
+    assert parameters(version) == ([], []) and ast.unparse(version.returns) == "str"
+    assert ast.get_docstring(version) == Synth.version.__doc__
+    with pytest.raises(TypeError):
+        type("Derived", (Synth,), {})
 
 
 # --- argument rules ---------------------------------------------------------------
@@ -157,9 +289,48 @@ def test_argument_errors(call, args, kwargs, message):
     assert str(info.value) == message
 
 
+ORDER_CASES = [
+    # (positional, keywords in call order, message with F and P for the function and parameter)
+    (("", ""), {"x": 1}, "F takes 1 positional arguments but 2 were given"),
+    (("", ""), {"P": ""}, "F takes 1 positional arguments but 2 were given"),
+    ((None, None), {}, "F takes 1 positional arguments but 2 were given"),
+    ((), {"x": 1, "P": ""}, "F got an unexpected keyword argument 'x'"),
+    ((), {"P": "", "x": 1}, "F got an unexpected keyword argument 'x'"),
+    (("",), {"x": 1, "P": ""}, "F got an unexpected keyword argument 'x'"),
+    (("",), {"P": "", "x": 1}, "F got multiple values for argument 'P'"),
+    ((), {"y": 1, "x": 1}, "F got an unexpected keyword argument 'y'"),
+    ((None,), {"x": 1}, "F got an unexpected keyword argument 'x'"),
+    ((), {"P": None, "x": 1}, "F got an unexpected keyword argument 'x'"),
+    ((), {"P_": ""}, "F got an unexpected keyword argument 'P_'"),
+    ((), {"P\x00": ""}, "F got an unexpected keyword argument 'P\x00'"),
+    ((), {"\u00e9": ""}, "F got an unexpected keyword argument '\u00e9'"),
+    ((), {}, "F missing 1 required positional argument: 'P'"),
+]
+
+
+@pytest.mark.parametrize("args, kwargs, template", ORDER_CASES)
+@pytest.mark.parametrize(
+    "call, function, param",
+    [(make, "Synth.__new__()", "spec_json"), (command, "Synth.command()", "cmd_json")],
+)
+def test_first_argument_fault_wins(call, function, param, args, kwargs, template):
+    """Too many positionals first, then keywords in the order given, then a
+    missing argument; all before the argument is taken as text."""
+    kwargs = {key.replace("P", param): value for key, value in kwargs.items()}
+    message = template.replace("F", function).replace("P", param)
+    with pytest.raises(TypeError) as info:
+        call(*args, **kwargs)
+    assert str(info.value) == message
+    assert not getattr(info.value, "__notes__", None)
+
+
 def test_arguments_by_keyword_and_subclass():
     handle = Synth(spec_json=Text(SPEC))
     assert handle.command(cmd_json=Text(VERSION)) == '{"version":"0.2.0"}'
+    # A keyword spelled by a str subclass names the parameter just the same.
+    assert Synth(**{Text("spec_json"): ""}).command(**{Text("cmd_json"): VERSION}) == (
+        '{"version":"0.2.0"}'
+    )
     assert handle.command(Text('{"cmd":"generate"}')) == handle.command('{"cmd":"generate"}')
 
 
@@ -243,6 +414,54 @@ def test_constructor_value_errors(text, message):
     assert not getattr(info.value, "__notes__", None)
 
 
+# Unicode White_Space, and characters that only look like it (Python's own
+# str.isspace() counts U+001C to U+001F; U+180E left White_Space long ago).
+WHITE_SPACE = [
+    chr(c)
+    for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B)]
+    + [0x2028, 0x2029, 0x202F, 0x205F, 0x3000]
+]
+NOT_WHITE_SPACE = ["\x00", "\x1c", "\x1d", "\x1e", "\x1f", "\x7f", "\u180e", "\u200b", "\ufeff"]
+
+
+@pytest.mark.parametrize("space", WHITE_SPACE, ids=lambda c: f"U+{ord(c):04X}")
+def test_white_space_is_trimmed(space):
+    assert Synth(space).command('{"cmd":"generate"}') == NO_SPEC
+    assert Synth(space * 2 + "{}" + space).command('{"cmd":"generate"}') == NO_SPEC
+    # Positions count from the trimmed text, whatever line breaks went before.
+    with pytest.raises(ValueError) as info:
+        Synth(space + "\n" + space + "{ }" + space)
+    assert str(info.value) == "parse: missing field `seed` at line 1 column 3"
+    expected = Synth(SPEC).command('{"cmd":"generate"}')
+    assert Synth(space + SPEC + space).command('{"cmd":"generate"}') == expected
+
+
+@pytest.mark.parametrize("other", NOT_WHITE_SPACE, ids=lambda c: f"U+{ord(c):04X}")
+def test_other_characters_are_kept(other):
+    cases = [
+        (other + "{}", "parse: expected value at line 1 column 1"),
+        ("{}" + other, "parse: missing field `seed` at line 1 column 2"),
+        (SPEC + other, f"parse: trailing characters at line 1 column {len(SPEC) + 1}"),
+    ]
+    for text, message in cases:
+        with pytest.raises(ValueError) as info:
+            Synth(text)
+        assert str(info.value) == message, repr(text)
+
+
+def test_white_space_after_the_spec():
+    # Trimmed white space may hold characters the reader would refuse between
+    # tokens, but not in the middle of the text.
+    expected = Synth(SPEC).command('{"cmd":"generate"}')
+    assert Synth(SPEC + " \x0b\x0c\u00a0").command('{"cmd":"generate"}') == expected
+    with pytest.raises(ValueError) as info:
+        Synth(SPEC + "\x0b!")
+    assert str(info.value) == f"parse: trailing characters at line 1 column {len(SPEC) + 1}"
+    with pytest.raises(ValueError) as info:
+        Synth(SPEC + "\n\t {}")
+    assert str(info.value) == "parse: trailing characters at line 2 column 3"
+
+
 def test_constructor_spec_is_current():
     assert Synth(" \n" + SPEC + "\u3000").command('{"cmd":"generate"}') == Synth("").command(
         json.dumps({"cmd": "generate", "spec": json.loads(SPEC)})
@@ -289,6 +508,88 @@ def test_command_from_foreign_thread_is_refused():
 
     # The handle is untouched and usable by its owner.
     assert handle.command('{"cmd":"generate"}') == expected
+
+
+def handle_words(handle):
+    """The busy flag and the owner thread number, the handle's last two fields."""
+    end = id(handle) + type(handle).__basicsize__
+    return ctypes.c_int64.from_address(end - 16), ctypes.c_uint64.from_address(end - 8)
+
+
+def refused_owner(handle):
+    return int(REFUSAL.fullmatch(str(run_in_thread(lambda: handle.command(VERSION))["error"]))[2])
+
+
+@pytest.mark.usefixtures("no_stray_collection")
+def test_owner_thread_is_the_creator(monkeypatch):
+    made_elsewhere = run_in_thread(lambda: Synth(SPEC))["value"]
+    busy, owner = handle_words(made_elsewhere)
+    try:
+        made_elsewhere.command(VERSION)
+    except RuntimeError as error:
+        message = str(error)
+    match = REFUSAL.fullmatch(message)
+    assert match and int(match[2]) == owner.value != int(match[1])
+    assert busy.value == 0
+
+    here = Synth("")
+    assert handle_words(here)[1].value == int(match[1]) == refused_owner(here)
+
+    # Its last reference goes away here, on a thread that is not its owner.
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+    del made_elsewhere
+    assert [str(report.exc_value) for report in seen] == [DROP_MESSAGE]
+
+
+def test_busy_flag_refuses_entry():
+    handle = Synth(SPEC)
+    busy, owner = handle_words(handle)
+    assert owner.value == refused_owner(handle) and busy.value == 0
+    expected = handle.command('{"cmd":"generate"}')
+    for word in (-1, 1):
+        busy.value = word
+        try:
+            for text in (VERSION, b"not even a str"):
+                with pytest.raises(RuntimeError) as info:
+                    handle.command(text)
+                assert str(info.value) == "Already borrowed"
+                assert not getattr(info.value, "__notes__", None)
+            # The refused call leaves the flag to the call that holds it.
+            assert busy.value == word
+            # The argument check and the thread rule come first.
+            with pytest.raises(TypeError, match="missing 1 required positional"):
+                handle.command()
+            assert refused_owner(handle) == owner.value
+            assert Synth.version() == "0.2.0"
+            assert busy.value == word
+        finally:
+            busy.value = 0
+    assert handle.command('{"cmd":"generate"}') == expected
+
+
+def test_every_exit_clears_the_busy_flag():
+    handle = Synth(SPEC)
+    busy, _ = handle_words(handle)
+    huge = json.dumps({"cmd": "generate", "spec": json.loads(HUGE)})
+    calls = [
+        (VERSION, None),
+        ('{"cmd":"generate"}', None),
+        ("not json", None),
+        ('{"cmd":"set_spec"}', None),
+        (huge, MemoryError),
+        ("\ud800", UnicodeEncodeError),
+        (7, TypeError),
+    ]
+    for text, error in calls:
+        if error is None:
+            handle.command(text)
+        else:
+            with pytest.raises(error):
+                handle.command(text)
+        assert busy.value == 0, text
+    run_in_thread(lambda: handle.command(VERSION))
+    assert busy.value == 0
 
 
 def test_version_and_construction_work_on_any_thread():
