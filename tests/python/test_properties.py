@@ -243,3 +243,50 @@ def test_arbitrary_text_is_answered_as_json(text):
     response, doc = answer(empty, text)
     if "ok" in doc and doc["ok"] is False:
         check_error(response, doc)
+
+
+# --- constructor text ---------------------------------------------------------------
+
+WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + (
+    "\u2028\u2029\u202f\u205f\u3000"
+)
+LOOKALIKES = "\x00\x1c\x1d\x1e\x1f\u180e\u200b\u2060\ufeff"
+
+
+def construct(text):
+    """What constructing a handle from text comes to, as comparable data."""
+    try:
+        handle = Synth(text)
+    except ValueError as error:
+        return "ValueError", str(error)
+    return "handle", handle.command(GENERATE)
+
+
+def trim(text):
+    """White space trimmed by the Unicode White_Space set, not str.strip's."""
+    return text.strip(WHITE_SPACE)
+
+
+bodies = st.one_of(
+    st.sampled_from(["", "{}", "{ }", "[", "\n[", compact(BASE_SPEC), compact(BASE_SPEC) + " 1"]),
+    st.text(alphabet=st.sampled_from(WHITE_SPACE + LOOKALIKES + '{}[]"01 a:,'), max_size=12),
+    st.builds(lambda a, b: a + compact(BASE_SPEC) + b, st.text(LOOKALIKES, max_size=2),
+              st.text(LOOKALIKES, max_size=2)),
+)
+
+
+@PROPERTY_SETTINGS
+@given(
+    before=st.text(alphabet=st.sampled_from(WHITE_SPACE), max_size=4),
+    body=bodies,
+    after=st.text(alphabet=st.sampled_from(WHITE_SPACE), max_size=4),
+)
+def test_constructor_trims_unicode_white_space(before, body, after):
+    outcome = construct(before + body + after)
+    assert outcome == construct(trim(body))
+    kept = trim(body)
+    if kept in ("", "{}"):
+        assert outcome == ("handle", '{"ok":false,"error":"bad spec: no spec set"}')
+    elif kept[0] in LOOKALIKES or kept[-1] in LOOKALIKES:
+        # Not trimmed, and no spec text starts or ends with one of them.
+        assert outcome[0] == "ValueError", outcome
