@@ -708,3 +708,49 @@ def test_no_growth_over_many_handles_and_commands():
     # A leaked spec per handle or per set_spec alone would be over 10 MB here.
     assert grown < 4 * 1024 * 1024, grown
     assert [sys.getrefcount(a) for a in arguments] == counts
+
+
+def test_failing_calls_leave_nothing_behind():
+    """Every way a call can fail drops what it made: exceptions, notes, handles."""
+    import tracemalloc
+
+    handle = Synth("")
+    wrong = b"not a str"
+    surrogate = "{\ud800}"
+    calls = [
+        lambda: Synth(wrong),
+        lambda: Synth(surrogate),
+        lambda: Synth("{ }"),
+        lambda: Synth(),
+        lambda: Synth("", spec_json=""),
+        lambda: Synth("", x=wrong),
+        lambda: handle.command(wrong),
+        lambda: handle.command(surrogate),
+        lambda: handle.command(None),
+        lambda: handle.command(VERSION, VERSION),
+        lambda: handle.command(cmd=VERSION),
+    ]
+
+    def churn(rounds):
+        for _ in range(rounds):
+            for call in calls:
+                try:
+                    call()
+                except (TypeError, ValueError):
+                    pass
+            handle.command(VERSION)
+
+    churn(200)
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in (Synth, handle, wrong, surrogate)]
+    tracemalloc.start()
+    try:
+        start = tracemalloc.get_traced_memory()[0]
+        churn(3000)
+        gc.collect()
+        grown = tracemalloc.get_traced_memory()[0] - start
+    finally:
+        tracemalloc.stop()
+    # One leaked exception or note per failing call would be megabytes here.
+    assert grown < 64 * 1024, grown
+    assert [sys.getrefcount(o) for o in (Synth, handle, wrong, surrogate)] == counts
