@@ -712,8 +712,6 @@ def test_no_growth_over_many_handles_and_commands():
 
 def test_failing_calls_leave_nothing_behind():
     """Every way a call can fail drops what it made: exceptions, notes, handles."""
-    import tracemalloc
-
     handle = Synth("")
     wrong = b"not a str"
     surrogate = "{\ud800}"
@@ -743,14 +741,12 @@ def test_failing_calls_leave_nothing_behind():
     churn(200)
     gc.collect()
     counts = [sys.getrefcount(o) for o in (Synth, handle, wrong, surrogate)]
-    tracemalloc.start()
-    try:
-        start = tracemalloc.get_traced_memory()[0]
-        churn(3000)
-        gc.collect()
-        grown = tracemalloc.get_traced_memory()[0] - start
-    finally:
-        tracemalloc.stop()
-    # One leaked exception or note per failing call would be megabytes here.
-    assert grown < 64 * 1024, grown
+    start = sys.getallocatedblocks()
+    churn(3000)
+    gc.collect()
+    # One leaked exception or note per failing call would be tens of thousands
+    # of blocks. (Under the plain malloc allocator the count stays 0, and the
+    # leak checker of the sanitized run judges instead.)
+    grown = sys.getallocatedblocks() - start
+    assert grown < 1000, grown
     assert [sys.getrefcount(o) for o in (Synth, handle, wrong, surrogate)] == counts
