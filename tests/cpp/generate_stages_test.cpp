@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -13,6 +14,7 @@ using synth::generate::round8;
 
 struct BudgetCase {
     std::uint64_t bars, depth;
+    double trade_rate;
     std::optional<std::uint64_t> available;
     bool fits;
 };
@@ -20,20 +22,41 @@ class MemoryBudget : public ::testing::TestWithParam<BudgetCase> {};
 
 TEST_P(MemoryBudget, RefusesOverflowingOrOversizedRuns) {
     const BudgetCase& c = GetParam();
-    const auto result = check_memory_budget(c.bars, c.depth, c.available);
+    const auto result = check_memory_budget(c.bars, c.depth, c.trade_rate, c.available);
     EXPECT_EQ(result.ok(), c.fits);
     if (!result.ok()) {
         EXPECT_EQ(result.error().kind, synth::spec::SynthError::Kind::Memory);
     }
 }
 
+constexpr std::uint64_t kGiB = 1ULL << 30;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, MemoryBudget,
-    ::testing::Values(BudgetCase{1, 1, 1u << 20, true}, BudgetCase{1000, 10, std::nullopt, true},
-                      BudgetCase{1000, 10, 1000, false}, BudgetCase{1, 1u << 30, 1u << 30, false},
-                      BudgetCase{UINT64_MAX, 1, std::nullopt, false},
-                      BudgetCase{1, UINT64_MAX, std::nullopt, false},
-                      BudgetCase{1ULL << 32, 1ULL << 32, std::nullopt, false}));
+    ::testing::Values(BudgetCase{1, 1, 1.0, 1u << 20, true},
+                      BudgetCase{1000, 10, 3.0, std::nullopt, true},
+                      BudgetCase{1000, 10, 3.0, 1000, false},
+                      BudgetCase{1, 1u << 30, 0.0, 1u << 30, false},
+                      BudgetCase{UINT64_MAX, 1, 0.0, std::nullopt, false},
+                      BudgetCase{1, UINT64_MAX, 0.0, std::nullopt, false},
+                      BudgetCase{1ULL << 32, 1ULL << 32, 0.0, std::nullopt, false},
+                      // Ten million bars of five levels fit in 64 GiB without
+                      // trades, not with about 745 trades per bar; the mean
+                      // count stops growing with the rate once exp(-rate) is 0.
+                      BudgetCase{10000000, 5, 0.0, 64 * kGiB, true},
+                      BudgetCase{10000000, 5, 1e9, 64 * kGiB, false},
+                      BudgetCase{10000, 5, 1e300, 16 * kGiB, true},
+                      BudgetCase{UINT64_MAX / 2, 1, 1e300, std::nullopt, false}));
+
+// The estimate covers what a command really holds at its peak: a run measured
+// at about 3.3 kB per bar (ten levels a side, three trades per bar) and a
+// trade-heavy one at about 126 kB per bar.
+TEST(MemoryBudget, EstimateCoversMeasuredPeaks) {
+    EXPECT_GE(*synth::generate::estimate_run_bytes(200000, 10, 3.0), 200000ULL * 3300);
+    EXPECT_LE(*synth::generate::estimate_run_bytes(200000, 10, 3.0), 200000ULL * 6600);
+    EXPECT_GE(*synth::generate::estimate_run_bytes(20000, 10, 1e9), 20000ULL * 126000);
+    EXPECT_LE(*synth::generate::estimate_run_bytes(20000, 10, 1e9), 20000ULL * 252000);
+}
 
 struct RoundCase {
     double in, out;
@@ -49,8 +72,17 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Round8,
     ::testing::Values(RoundCase{1.234567891, 1.23456789}, RoundCase{0.000000125, 0.00000013},
                       RoundCase{100.0, 100.0}, RoundCase{1e-9, 0.0},
-                      // Scaling would overflow: whole numbers kept.
-                      RoundCase{1e305, 1e305},
-                      RoundCase{1.7976931348623157e308, 1.7976931348623157e308}));
+                      // Scaled values that are exact halves go away from zero,
+                      // not to even: 0.5, 2.5 and 4.5 units of the last place.
+                      RoundCase{5e-09, 1e-08}, RoundCase{2.5e-08, 3e-08},
+                      RoundCase{4.5e-08, 5e-08}, RoundCase{1e300, 1e300},
+                      // The scaled value overflows: the formula gives infinity.
+                      RoundCase{1.8e300, INFINITY},
+                      RoundCase{1.7976931348623157e308, INFINITY}));
+
+TEST(Round8, KeepsTheSignOfValuesRoundedToZero) {
+    EXPECT_TRUE(std::signbit(round8(-1e-12)));
+    EXPECT_FALSE(std::signbit(round8(1e-12)));
+}
 
 }  // namespace

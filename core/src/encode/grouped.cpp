@@ -5,8 +5,13 @@
 #include "encode/output_buffer.hpp"
 #include "encode/record_writers.hpp"
 #include "encode/size_estimate.hpp"
+#include "generate/memory_budget.hpp"
 
 namespace synth::encode {
+
+// The run's memory budget counts every list entry at this size.
+static_assert(sizeof(generate::BookSnapshot) <= generate::kResultEntryBytes &&
+              sizeof(generate::Candle) <= generate::kResultEntryBytes);
 
 GeneratedSeries build_grouped(std::vector<generate::BarRecord>&& bars) {
     std::vector<generate::BarRecord> owned = std::move(bars);

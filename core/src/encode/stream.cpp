@@ -6,8 +6,12 @@
 #include "encode/output_buffer.hpp"
 #include "encode/record_writers.hpp"
 #include "encode/size_estimate.hpp"
+#include "generate/memory_budget.hpp"
 
 namespace synth::encode {
+
+// The run's memory budget counts every event at this size.
+static_assert(sizeof(StreamEvent) <= generate::kResultEntryBytes);
 
 EventStream build_stream(std::vector<generate::BarRecord>&& bars) {
     std::vector<generate::BarRecord> owned = std::move(bars);

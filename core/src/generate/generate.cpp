@@ -20,7 +20,8 @@ Result<std::vector<BarRecord>, spec::SynthError> generate(const spec::GenSpec& s
         return Err{std::move(valid).error()};
     }
     const spec::Microstructure& micro = spec.microstructure;
-    if (auto budget = check_memory_budget(spec.bars, micro.book_depth, physical_memory_bytes());
+    if (auto budget = check_memory_budget(spec.bars, micro.book_depth, micro.trade_rate,
+                                          physical_memory_bytes());
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }

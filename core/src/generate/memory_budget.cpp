@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "generate/records.hpp"
@@ -9,10 +10,21 @@
 namespace synth::generate {
 namespace {
 
-// Response text per book level (both sides share it) and per bar beyond the
-// book: generous upper bounds of the encoded JSON.
-constexpr std::uint64_t kTextPerLevel = 40;
-constexpr std::uint64_t kTextPerBar = 200;
+// Generous lengths of the encoded JSON: one book level with its separator, one
+// trade event, and per bar the candle event, the snapshot frame and a funding
+// event.
+constexpr std::uint64_t kTextPerLevel = 48;
+constexpr std::uint64_t kTextPerTrade = 112;
+constexpr std::uint64_t kTextPerBar = 256;
+// The response text exists twice at the end: ours and the caller's copy.
+constexpr std::uint64_t kTextCopies = 2;
+// Allocator bookkeeping of a bar's three lists (bids, asks, trades).
+constexpr std::uint64_t kListOverheadPerBar = 64;
+// Once exp(-trade_rate) is 0 the count is the number of uniforms whose product
+// stays above 0, about 745 on average; below that the mean is trade_rate.
+constexpr double kMostTradesPerBar = 746.0;
+// 2^64 as a double: a trade estimate at or above it cannot be counted.
+constexpr double kTwoTo64 = 18446744073709551616.0;
 
 bool add(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
     return !__builtin_add_overflow(a, b, &out);
@@ -21,21 +33,36 @@ bool mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
     return !__builtin_mul_overflow(a, b, &out);
 }
 
+// Expected trades of the whole run, rounded up; nullopt beyond u64.
+std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_rate) {
+    if (!(trade_rate > 0.0)) return 0;
+    const double total = std::min(trade_rate, kMostTradesPerBar) * static_cast<double>(bars);
+    if (!(total < kTwoTo64)) return std::nullopt;
+    return static_cast<std::uint64_t>(total) + 1;
+}
+
 }  // namespace
 
-std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth) {
-    // One level in memory plus its share of the response text, both sides.
-    const std::uint64_t per_level = 2 * (sizeof(BookLevel) + kTextPerLevel);
-    // The record, its return-history entry and the text around its book.
-    const std::uint64_t per_bar_fixed = sizeof(BarRecord) + sizeof(double) + kTextPerBar;
-    std::uint64_t levels = 0;
-    std::uint64_t per_bar = 0;
-    std::uint64_t total = 0;
-    // The level scales computed once per run.
-    std::uint64_t scales = 0;
-    if (!mul(book_depth, per_level, levels) || !add(levels, per_bar_fixed, per_bar) ||
-        !mul(bars, per_bar, total) || !mul(book_depth, sizeof(double), scales) ||
-        !add(total, scales, total)) {
+std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                                double trade_rate) {
+    // A level in its bar's list plus its text, on both sides.
+    constexpr std::uint64_t per_level = 2 * (sizeof(BookLevel) + kTextCopies * kTextPerLevel);
+    // The record, its return-history entry, its candle, book and funding
+    // entries in the result, its lists' bookkeeping and its text.
+    constexpr std::uint64_t per_bar_fixed = sizeof(BarRecord) + sizeof(double) +
+                                            3 * kResultEntryBytes + kListOverheadPerBar +
+                                            kTextCopies * kTextPerBar;
+    // A trade in its bar's list, its result entry and its text.
+    constexpr std::uint64_t per_trade =
+        sizeof(Trade) + kResultEntryBytes + kTextCopies * kTextPerTrade;
+
+    const std::optional<std::uint64_t> trades = expected_trades(bars, trade_rate);
+    std::uint64_t levels = 0, per_bar = 0, total = 0, trade_bytes = 0, scales = 0;
+    if (!trades || !mul(book_depth, per_level, levels) || !add(levels, per_bar_fixed, per_bar) ||
+        !mul(bars, per_bar, total) || !mul(*trades, per_trade, trade_bytes) ||
+        !add(total, trade_bytes, total) ||
+        // The level scales computed once per run.
+        !mul(book_depth, sizeof(double), scales) || !add(total, scales, total)) {
         return std::nullopt;
     }
     return total;
@@ -55,8 +82,9 @@ std::optional<std::uint64_t> physical_memory_bytes() {
 }
 
 Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint64_t book_depth,
+                                                   double trade_rate,
                                                    std::optional<std::uint64_t> available) {
-    const std::optional<std::uint64_t> needed = estimate_run_bytes(bars, book_depth);
+    const std::optional<std::uint64_t> needed = estimate_run_bytes(bars, book_depth, trade_rate);
     if (needed && (!available || *needed <= *available)) {
         return Unit{};
     }

@@ -1,7 +1,8 @@
 #pragma once
 // Refuses a run whose output cannot fit in this machine's memory before
-// anything is reserved, so an oversized bars or book_depth is reported as a
-// memory error instead of failing inside an allocation.
+// anything is reserved, so an oversized bars, book_depth or trade_rate is
+// reported as a memory error instead of failing inside an allocation or
+// having the process killed when overcommitted pages are touched.
 #include <cstdint>
 #include <optional>
 
@@ -10,15 +11,23 @@
 
 namespace synth::generate {
 
-// Bytes a run of `bars` bars with `book_depth` levels per side needs, trades
-// not counted (unknown in advance); nullopt when the estimate overflows u64.
-std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth);
+// Room one result entry (list element or stream event) may take; the encoder
+// checks its own types against it.
+inline constexpr std::uint64_t kResultEntryBytes = 64;
+
+// Peak bytes of a whole command for a run of `bars` bars with `book_depth`
+// levels per side and `trade_rate` trades per bar on average: the bar records,
+// the result shape, the response text and the caller's copy of that text.
+// nullopt when the estimate overflows u64.
+std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                                double trade_rate);
 
 // Physical memory of the machine in bytes; nullopt when it cannot be read.
 std::optional<std::uint64_t> physical_memory_bytes();
 
 // Memory error when the estimate overflows or exceeds `available` bytes.
 Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint64_t book_depth,
+                                                   double trade_rate,
                                                    std::optional<std::uint64_t> available);
 
 }  // namespace synth::generate
