@@ -3,7 +3,8 @@
 from typing import final
 
 __version__: str
-__all__: list[str]
+# The names a star import brings, as at run time (a dunder included).
+__all__ = ["__version__", "Synth"]
 
 @final
 class Synth:
