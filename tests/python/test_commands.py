@@ -141,3 +141,31 @@ def test_stream_document_shape():
     order = {"trade": 0, "book": 1, "candle": 2, "funding": 3}
     keys = [(e[payload_key[e["type"]]]["ts"], order[e["type"]]) for e in events]
     assert keys == sorted(keys)
+
+
+def huge(bars=6, book_depth=3, trade_rate=2.5):
+    micro = dict(SPEC["microstructure"], book_depth=book_depth, trade_rate=trade_rate)
+    regimes = [{"kind": "vol", "len": bars, "drift": 0.0, "vol": 0.01}]
+    return dict(SPEC, bars=bars, regimes=regimes, microstructure=micro)
+
+
+# Far beyond any machine's memory: bars, levels, or trades (about 745 a bar once
+# exp(-trade_rate) is 0). Refused before anything is reserved, and the handle
+# keeps answering.
+@pytest.mark.parametrize(
+    "spec",
+    [huge(bars=10**15), huge(book_depth=10**15), huge(book_depth=2**64 - 1),
+     huge(bars=10**7, book_depth=1, trade_rate=1e9)],
+    ids=["bars", "book_depth", "book_depth_max", "trades"],
+)
+@pytest.mark.parametrize("name", ["generate", "generate_stream"])
+def test_oversized_runs_raise_memory_error(spec, name):
+    handle = Synth(SPEC_TEXT)
+    before = handle.command(cmd("generate"))
+    with pytest.raises(MemoryError):
+        handle.command(cmd(name, spec=spec))
+    assert handle.command(cmd("set_spec", spec=spec)) == '{"ok":true}'
+    with pytest.raises(MemoryError):
+        handle.command(cmd(name))
+    assert handle.command(cmd("generate", spec=SPEC)) == before
+    assert handle.command(cmd("version")) == VERSION_ANSWER
