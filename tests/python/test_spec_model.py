@@ -68,7 +68,9 @@ def record(rng, fields, optional=()):
         if rng.random() < bad:
             rng.shuffle(members)
         if rng.random() < bad and members:
-            members.insert(rng.randrange(len(members) + 1), rng.choice(members))
+            # a repeated key, with a fresh value: the text rejects it, a value keeps the last
+            key = rng.choice(members)[0]
+            members.insert(rng.randrange(len(members) + 1), (key, dict(fields)[key]()))
         if rng.random() < bad / 2:
             members.insert(rng.randrange(len(members) + 1),
                            (rng.choice(["x", "Seed", "kind", "len", "funding", "a\\u0041"]), "1"))
