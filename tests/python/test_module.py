@@ -516,6 +516,9 @@ def test_command_from_foreign_thread_is_refused():
     assert isinstance(run_in_thread(lambda: handle.command())["error"], TypeError)
     assert REFUSAL.fullmatch(str(run_in_thread(lambda: handle.command(b"x"))["error"]))
 
+    # version needs no handle, so it is no call on the handle.
+    assert run_in_thread(handle.version) == {"value": "0.2.0"}
+
     # The handle is untouched and usable by its owner.
     assert handle.command('{"cmd":"generate"}') == expected
 
