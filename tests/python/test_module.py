@@ -714,6 +714,8 @@ def test_no_growth_over_many_handles_and_commands():
 
     churn(1000)
     gc.collect()
+    # Each handle holds its type; releasing it must give that reference back.
+    type_count = sys.getrefcount(Synth)
     start = resident_bytes()
     churn(10000)
     gc.collect()
@@ -721,6 +723,7 @@ def test_no_growth_over_many_handles_and_commands():
     # A leaked spec per handle or per set_spec alone would be over 10 MB here.
     assert grown < 4 * 1024 * 1024, grown
     assert [sys.getrefcount(a) for a in arguments] == counts
+    assert sys.getrefcount(Synth) == type_count
 
 
 def test_failing_calls_leave_nothing_behind():
