@@ -270,7 +270,6 @@ class Lexer:
             while self.digit():
                 exp_digits.append(self.t[self.i] - 0x30)
                 self.i += 1
-            exp_end = self.i
         if frac_digits is None and exp_digits is None:
             mag = int("".join(map(str, int_digits)))
             if not neg and mag <= U64_MAX:
