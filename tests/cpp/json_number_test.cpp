@@ -72,7 +72,16 @@ INSTANTIATE_TEST_SUITE_P(
         FloatCase{123456789012345.6, "123456789012345.6"},
         FloatCase{0.1 + 0.2, "0.30000000000000004"}, FloatCase{1e-5 / 3, "3.3333333333333337e-6"},
         FloatCase{-1.2345678901234568e-5, "-0.000012345678901234568"}, FloatCase{1e100, "1e+100"},
-        FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"}));
+        FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
+        // The edges of fixed notation, with many digits.
+        FloatCase{1234567890123456.8, "1234567890123456.8"},
+        FloatCase{9999999999999998.0, "9999999999999998.0"},
+        FloatCase{9007199254740992.0, "9007199254740992.0"},
+        FloatCase{0.000009999999999999999, "9.999999999999999e-6"},
+        FloatCase{0.0000123, "0.0000123"}, FloatCase{0.000015, "0.000015"},
+        FloatCase{5e-7, "5e-7"}, FloatCase{9223372036854775808.0, "9.223372036854776e+18"},
+        FloatCase{1e22, "1e+22"}, FloatCase{1e23, "1e+23"}, FloatCase{-1.7e308, "-1.7e+308"},
+        FloatCase{1.5e-323, "1.5e-323"}, FloatCase{0.3, "0.3"}));
 
 struct IntCase {
     std::int64_t value;
@@ -156,6 +165,39 @@ TEST(FastPathTest, BoundariesAgreeWithGeneral) {
     for (double v : values) {
         expect_same(v);
         expect_same(-v);
+    }
+}
+
+// Every n in windows around the places where the scaled form changes shape:
+// the switch to exponent notation (n = 1000), the first integer digit (n = 10^8),
+// the widest integer part (10^14) and the 15-digit limit (10^15), plus doubles
+// one step either side of each n / 10^8.
+TEST(FastPathTest, ScaledWindowsAgreeWithGeneral) {
+    const std::uint64_t centres[] = {0,          1000,        10000,           100000,
+                                     100000000,  10000000000, 100000000000000, 999999999999999,
+                                     1000000000000000};
+    for (std::uint64_t c : centres) {
+        const std::uint64_t from = c < 3000 ? 0 : c - 3000;
+        for (std::uint64_t n = from; n < c + 3000; ++n) {
+            const double x = static_cast<double>(n) / 1e8;
+            expect_same(x);
+            expect_same(-x);
+            expect_same(std::nextafter(x, 0.0));
+            expect_same(std::nextafter(x, kInf));
+        }
+    }
+}
+
+// n / 10^8 with 15, 16 and 17 significant digits: the first always takes the
+// scaled form, the others must come out as the general path writes them.
+TEST(FastPathTest, SignificantDigitLimitAgreesWithGeneral) {
+    std::mt19937_64 rng(21);
+    for (std::uint64_t low : {100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL}) {
+        for (int i = 0; i < 20000 * kScale; ++i) {
+            const std::uint64_t n = low + rng() % (9 * low);
+            expect_same(static_cast<double>(n) / 1e8);
+            expect_same(-static_cast<double>(n / 10 * 10) / 1e8);
+        }
     }
 }
 

@@ -215,6 +215,51 @@ const Row kRows[] = {
     {"long_integer_part_out_of_range", "1" + std::string(400, '0'),
      "number out of range at line 1 column 401"},
     {"long_integer_part_in_range", "1" + std::string(300, '0'), "= f1e+300"},
+    // Exponent digits go into a signed 32-bit accumulator; leading zeros cost nothing.
+    {"exponent_leading_zeros", "1e0000000000000000001", "= f10.0"},
+    {"exponent_at_accumulator_max", "1e2147483647", "number out of range at line 1 column 12"},
+    {"exponent_one_past_max", "1e2147483648", "number out of range at line 1 column 12"},
+    {"exponent_overflow_stops_reading", "1e21474836470", "number out of range at line 1 column 13"},
+    {"negative_exponent_overflow", "[1e-2147483648,-5e-2147483648,0e2147483648]",
+     "= [f0.0,f-0.0,f0.0]"},
+    {"point_then_exponent", "1.e5", "invalid number at line 1 column 3"},
+    {"exponent_sign_at_end_after_fraction", "1.5e+", "EOF while parsing a value at line 1 column 5"},
+    {"exponent_two_signs", "1e+-5", "invalid number at line 1 column 4"},
+    {"exponent_then_point", "1e5.5", "trailing characters at line 1 column 4"},
+    {"minus_in_array", "[-]", "invalid number at line 1 column 3"},
+    {"number_then_letter_in_array", "[1x]", "expected `,` or `]` at line 1 column 3"},
+    // Dropped digits: before the point each raises the exponent, after it they vanish.
+    {"long_mantissa_long_negative_exponent", "1" + std::string(399, '0') + "e-400", "= f0.1"},
+    {"long_zero_fraction", "0." + std::string(400, '0') + "1e400", "= f0.1"},
+    {"long_fraction", "0." + std::string(400, '1') + "e10", "= f1111111111.1111112"},
+    // After the integer part overflows, fraction digits that still fit go on
+    // into the significand (and count against the exponent).
+    {"fraction_after_integer_overflow", "18446744073709551616.07e-306",
+     "= f1.8446744073709552e-287"},
+    // literals cut short
+    {"literals_cut_short", "[nul", "EOF while parsing a value at line 1 column 4"},
+    {"false_cut_short", "fals", "EOF while parsing a value at line 1 column 4"},
+    {"single_t", "t", "EOF while parsing a value at line 1 column 1"},
+    // ends of text inside containers and escapes
+    {"nested_array_at_end", "[[1", "EOF while parsing a list at line 1 column 3"},
+    {"nested_object_at_end", "{\"a\":{", "EOF while parsing an object at line 1 column 6"},
+    {"nested_comma_at_end", "{\"a\":[1,", "EOF while parsing a value at line 1 column 8"},
+    {"end_after_line_feed", "[1,\n", "EOF while parsing a value at line 2 column 0"},
+    {"end_in_whitespace_lines", " \n\n  ", "EOF while parsing a value at line 3 column 2"},
+    {"pair_cut_after_backslash", "\"\\ud83d\\", "EOF while parsing a string at line 1 column 8"},
+    {"pair_cut_after_u", "\"\\ud83d\\u", "EOF while parsing a string at line 1 column 9"},
+    {"pair_cut_in_digits", "\"\\ud83d\\ud8", "EOF while parsing a string at line 1 column 11"},
+    // Four hex digits are taken before any is checked.
+    {"short_hex_with_bad_digit_at_end", "\"\\u12x", "EOF while parsing a string at line 1 column 6"},
+    {"highest_pair", "\"\\uDBFF\\uDFFF\\uFFFF\"", "= \"\\xf4\\x8f\\xbf\\xbf\\xef\\xbf\\xbf\""},
+    {"leading_then_highest_leading", "\"\\uD800\\uDBFF\"",
+     "lone leading surrogate in hex escape at line 1 column 13"},
+    // containers
+    {"array_comma_space_bracket", "[1, ]", "trailing comma at line 1 column 5"},
+    {"array_only_comma", "[,]", "expected value at line 1 column 2"},
+    {"object_key_then_close", "{\"a\"}", "expected `:` at line 1 column 5"},
+    {"value_after_array", "[1]2", "trailing characters at line 1 column 4"},
+    {"repeated_key_replaces_kind", "{\"a\":1,\"a\":{\"b\":[]},\"a\":\"z\"}", "= {\"a\":\"z\"}"},
 };
 
 class ReaderTest : public ::testing::TestWithParam<Row> {};
