@@ -115,6 +115,7 @@ PyObject* synth_command(PyObject* self, PyObject* args, PyObject* kwargs) {
     // The interpreter lock stays held: the dispatcher never calls back into Python.
     protocol::Response response = protocol::command(handle.state, text);
     if (response.status == protocol::Response::Status::out_of_memory) {
+        if (response.text.empty()) return PyErr_NoMemory();
         PyObject* message = to_str(response.text);
         if (message != nullptr) {
             PyErr_SetObject(PyExc_MemoryError, message);

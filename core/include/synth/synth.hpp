@@ -28,7 +28,8 @@ Result<SynthState, spec::SynthError> open_state(std::string_view spec_text);
 struct Response {
     enum class Status { ok, out_of_memory };
     Status status = Status::ok;
-    // The response JSON, or for out_of_memory a message for the caller's MemoryError.
+    // The response JSON; for out_of_memory a message for the caller's MemoryError,
+    // empty when the allocation failed mid-command.
     std::string text;
 };
 

@@ -23,7 +23,6 @@ using spec::GenSpec;
 using spec::SynthError;
 
 constexpr std::string_view kSetSpecOk = R"({"ok":true})";
-constexpr std::string_view kOutOfMemory = "out of memory: the command does not fit in memory";
 
 enum class Shape { grouped, stream };
 
@@ -122,7 +121,9 @@ Response command(SynthState& state, std::string_view cmd_json) noexcept {
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    return Response{Response::Status::out_of_memory, std::string(kOutOfMemory)};
+    // No message text here: building one could need the memory that just ran
+    // out. The caller words it.
+    return Response{Response::Status::out_of_memory, std::string()};
 }
 
 }  // namespace synth::protocol
