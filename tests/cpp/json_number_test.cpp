@@ -188,6 +188,30 @@ TEST(FastPathTest, ScaledWindowsAgreeWithGeneral) {
     }
 }
 
+// The integer part is read off the double itself: n just below, at and above
+// every multiple of 10^8 must keep its integer digits, across every integer
+// width and around the powers of two where the spacing of the doubles changes.
+TEST(FastPathTest, IntegerPartEdgesAgreeWithGeneral) {
+    std::vector<std::uint64_t> wholes = {1, 9, 10, 99, 100, 999999, 1000000, 9999998, 9999999};
+    for (int k = 0; k <= 23; ++k) {
+        const std::uint64_t w = std::uint64_t{1} << k;
+        wholes.insert(wholes.end(), {w - 1, w, w + 1});
+    }
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 5000 * kScale; ++i) wholes.push_back(1 + rng() % 9999999);
+    for (std::uint64_t w : wholes) {
+        for (std::int64_t d = -3; d <= 3; ++d) {
+            const auto n = static_cast<std::uint64_t>(static_cast<std::int64_t>(w * 100000000) + d);
+            if (n >= 1000000000000000ULL) continue;
+            const double x = static_cast<double>(n) / 1e8;
+            expect_same(x);
+            expect_same(-x);
+            expect_same(std::nextafter(x, 0.0));
+            expect_same(std::nextafter(x, kInf));
+        }
+    }
+}
+
 // n / 10^8 with 15, 16 and 17 significant digits: the first always takes the
 // scaled form, the others must come out as the general path writes them.
 TEST(FastPathTest, SignificantDigitLimitAgreesWithGeneral) {

@@ -104,12 +104,13 @@ inline DigitWords digit_words(std::uint32_t whole, std::uint32_t frac) {
 }
 #endif
 
-// The value n / 10^8 (0 < n < 10^15) in the writer's layout. The integer part
-// n / 10^8 is below 10^7, so a value >= 1 always has a decimal exponent of 0..6
-// and is written in fixed notation: integer digits, ".", fraction digits without
-// trailing zeros (or "0"). A value below 1 has exponent -1..-8; from -5 up it is
-// "0." and the zero-padded fraction, below that (n < 1000) exponent notation.
-inline char* write_scaled8(char* p, std::uint64_t n) {
+// The value n / 10^8 (0 < n < 10^15) in the writer's layout, given also whole,
+// its integer part. That part is below 10^7, so a value >= 1 always has a decimal
+// exponent of 0..6 and is written in fixed notation: integer digits, ".",
+// fraction digits without trailing zeros (or "0"). A value below 1 has exponent
+// -1..-8; from -5 up it is "0." and the zero-padded fraction, below that
+// (n < 1000) exponent notation.
+inline char* write_scaled8(char* p, std::uint64_t n, std::uint32_t whole) {
     if (n < 1000) {
         // Digits d1[d2[d3]] with exponent -8, -7 or -6, one digit value per byte
         // (the divisions by 100 and 10 are exact for n < 1000 and r < 100).
@@ -133,8 +134,7 @@ inline char* write_scaled8(char* p, std::uint64_t n) {
         p[2] = static_cast<char>('6' + leading_bits / 8);
         return p + 3;
     }
-    const auto whole = static_cast<std::uint32_t>(n / 100000000);
-    const auto frac = static_cast<std::uint32_t>(n % 100000000);
+    const auto frac = static_cast<std::uint32_t>(n - std::uint64_t{whole} * 100000000);
     const DigitWords words = digit_words(whole, frac);
     // Digit values: a zero digit is a zero byte. Forcing the last integer digit
     // and the first fraction digit to count as non-zero keeps one "0" in either
@@ -209,23 +209,37 @@ inline char* write_i64(char* p, std::int64_t value) {
 //
 // How n is found does not matter for correctness, only that the check is exact:
 // any n that passes is proven right, anything else takes the general path. The
-// candidate floor(a * 1e8 + 0.5) equals round(y * 1e8) for every stored value
-// fl(round(y * 1e8) / 1e8) below 10^7, because a * 1e8 then differs from that
-// integer by at most about 2^-52 * 10^15 < 0.25.
+// candidate is t = a * 1e8 rounded to the nearest integer, which equals
+// round(y * 1e8) for every stored value fl(round(y * 1e8) / 1e8) below 10^7,
+// because t then differs from that integer by at most about 2^-52 * 10^15 < 0.25.
+// Below 2^52, t + 2^52 lies in [2^52, 2^53) where the doubles are the integers,
+// so the addition does the rounding and leaves the integer in the low mantissa
+// bits; subtracting 2^52 again is exact. Zero passes the check with n = 0.
+//
+// The integer part of q = n / 10^8 is taken from a directly. If q is not an
+// integer, it lies at least 10^-8 below the next integer, farther than half a
+// step of the doubles there (at most 2^-30, as a < 10^7 < 2^24), so a = fl(q)
+// stays below that integer; nor is a below q's integer part, itself a double
+// not above q. So a truncates to q's integer part, and to q itself if integral.
 inline char* write_f64(char* p, double value) {
-    if (value == 0.0) {
-        if (std::signbit(value)) *p++ = '-';
-        std::memcpy(p, "0.0", 3);
-        return p + 3;
-    }
     const double a = std::fabs(value);
     const double t = a * 1e8;
     // Also sends NaN and infinities to the general path.
     if (!(t < 1e15)) return write_f64_general(p, value);
-    const auto n = static_cast<std::uint64_t>(t + 0.5);
-    if (static_cast<double>(n) / 1e8 != a) return write_f64_general(p, value);
-    if (value < 0.0) *p++ = '-';
-    return detail::write_scaled8(p, n);
+    constexpr double kIntegerBits = 0x1p52;
+    const double shifted = t + kIntegerBits;
+    if ((shifted - kIntegerBits) / 1e8 != a) return write_f64_general(p, value);
+    const std::uint64_t n =
+        std::bit_cast<std::uint64_t>(shifted) - std::bit_cast<std::uint64_t>(kIntegerBits);
+    // The sign is stored unconditionally and kept only for negatives: signs of
+    // mixed series would mispredict a branch.
+    *p = '-';
+    p += std::signbit(value) ? 1 : 0;
+    if (n == 0) {
+        std::memcpy(p, "0.0", 3);
+        return p + 3;
+    }
+    return detail::write_scaled8(p, n, static_cast<std::uint32_t>(a));
 }
 
 }  // namespace synth::json
