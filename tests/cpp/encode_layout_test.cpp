@@ -101,6 +101,47 @@ TEST(EncodeLayoutTest, EmptyListsAndNoBars) {
     EXPECT_NE(grouped(bars_of({bookless})).find(R"("bids":[],"asks":[])"), std::string::npos);
 }
 
+// Deep books cross the writer's internal blocks and buffer chunks at every
+// offset: books of several depths, with numbers of the longest form mixed in,
+// must still come out as the plain concatenation of their level texts.
+TEST(EncodeLayoutTest, DeepBooksByteForByte) {
+    const std::string longest = "-2.2250738585072014e-308";
+    std::vector<BarRecord> bars;
+    std::string want_books;
+    const std::size_t depths[] = {1, 2, 63, 64, 65, 127, 128, 129, 700, 3};
+    for (std::size_t round = 0; round < 12; ++round) {
+        for (std::size_t depth : depths) {
+            BarRecord bar = example_bar();
+            bar.trades.clear();
+            bar.book.bids.clear();
+            bar.book.asks.clear();
+            std::string bids;
+            std::string asks;
+            for (std::size_t k = 0; k < depth; ++k) {
+                const bool wide = (k + round) % 5 == 0;
+                const double price = wide ? -2.2250738585072014e-308 : static_cast<double>(k) + 0.5;
+                const std::string price_text = wide ? longest : std::to_string(k) + ".5";
+                const std::string qty_text = std::to_string(k + round) + ".0";
+                const std::string level =
+                    R"({"price":)" + price_text + R"(,"qty":)" + qty_text + "}";
+                bar.book.bids.push_back(BookLevel{price, static_cast<double>(k + round)});
+                bar.book.asks.push_back(BookLevel{price, static_cast<double>(k + round)});
+                bids += (k == 0 ? "" : ",") + level;
+                asks += (k == 0 ? "" : ",") + level;
+            }
+            if (!want_books.empty()) want_books += ",";
+            want_books += R"({"ts":1700000000,"bids":[)" + bids + R"(],"asks":[)" + asks + "]}";
+            bars.push_back(bar);
+        }
+    }
+    std::string candles;
+    for (std::size_t i = 0; i < bars.size(); ++i) candles += (i == 0 ? "" : ",") + kCandle;
+    const std::string want = R"({"candles":[)" + candles + R"(],"book_snapshots":[)" +
+                             want_books + R"(],"trades":[]})";
+    EXPECT_EQ(grouped(bars), want);
+    EXPECT_EQ(grouped(bars, NumberPath::general), want);
+}
+
 struct ValueCase {
     double value;
     const char* text;

@@ -23,10 +23,14 @@ class OutputBuffer {
 
     // A cursor with at least kRecordRoom writable bytes; hand the end of what
     // was written back with advance().
-    char* room() {
-        if (static_cast<std::size_t>(chunk_ + sizeof chunk_ - cursor_) < kRecordRoom) flush();
+    char* room() { return room(kRecordRoom); }
+    // The same with `bytes` writable bytes, for a run of records written at once;
+    // `bytes` is at most kMaxRoom.
+    char* room(std::size_t bytes) {
+        if (static_cast<std::size_t>(chunk_ + sizeof chunk_ - cursor_) < bytes) flush();
         return cursor_;
     }
+    static constexpr std::size_t kMaxRoom = 16384;
     void advance(char* end) { cursor_ = end; }
 
     // Bytes written so far.
@@ -43,7 +47,7 @@ class OutputBuffer {
 
     std::string text_;
     char* cursor_ = chunk_;
-    char chunk_[16384];
+    char chunk_[kMaxRoom];
 };
 
 // Copies a literal without its terminating zero.

@@ -5,6 +5,8 @@
 // Fixed-size records write at a cursor that has kRecordRoom bytes free; the
 // snapshot, whose size grows with the book depth, asks the buffer for room per
 // level.
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "encode/output_buffer.hpp"
@@ -57,6 +59,41 @@ void write_list(OutputBuffer& out, const std::vector<T>& items) {
     out.advance(p);
 }
 
+// Longest level object with its separator: {"price":<number>,"qty":<number>},
+// plus the bytes a number writer may store past the end of its text.
+inline constexpr std::size_t kLevelRoom = 2 * json::kMaxNumberChars + 18 + 8;
+// Levels written per room check: a deep book is the bulk of a response.
+inline constexpr std::size_t kLevelBlock = 64;
+static_assert(kLevelRoom * kLevelBlock <= OutputBuffer::kMaxRoom);
+
+// "[level,level,...]": room is asked once per block, and every level is followed
+// by a comma, the last one then turned into the closing bracket.
+template <class Num>
+void write_levels(OutputBuffer& out, const std::vector<generate::BookLevel>& levels) {
+    char* p = out.room();
+    *p++ = '[';
+    if (levels.empty()) {
+        *p++ = ']';
+        out.advance(p);
+        return;
+    }
+    out.advance(p);
+    const generate::BookLevel* next = levels.data();
+    const generate::BookLevel* const end = next + levels.size();
+    while (next != end) {
+        const auto count = std::min(kLevelBlock, static_cast<std::size_t>(end - next));
+        p = out.room(count * kLevelRoom);
+        for (const generate::BookLevel* stop = next + count; next != stop; ++next) {
+            p = write_level<Num>(p, *next);
+            *p++ = ',';
+        }
+        out.advance(p);
+    }
+    // The last comma is still in the buffer's current chunk: nothing asked for
+    // room since it was written.
+    p[-1] = ']';
+}
+
 template <class Num>
 void write_snapshot(OutputBuffer& out, const generate::BookSnapshot& s) {
     char* p = out.room();
@@ -64,11 +101,11 @@ void write_snapshot(OutputBuffer& out, const generate::BookSnapshot& s) {
     p = json::write_i64(p, s.ts);
     p = put(p, ",\"bids\":");
     out.advance(p);
-    write_list<generate::BookLevel, write_level<Num>>(out, s.bids);
+    write_levels<Num>(out, s.bids);
     p = out.room();
     p = put(p, ",\"asks\":");
     out.advance(p);
-    write_list<generate::BookLevel, write_level<Num>>(out, s.asks);
+    write_levels<Num>(out, s.asks);
     p = out.room();
     *p++ = '}';
     out.advance(p);
