@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "encode/huge_pages.hpp"
 #include "encode/output_buffer.hpp"
 #include "encode/record_writers.hpp"
 #include "encode/size_estimate.hpp"
@@ -26,6 +27,7 @@ GeneratedSeries build_grouped(std::vector<generate::BarRecord>&& bars) {
     series.candles.reserve(owned.size());
     series.book_snapshots.reserve(owned.size());
     series.trades.reserve(trade_count);
+    advise_huge_pages(series.trades.data(), trade_count * sizeof(generate::Trade));
     series.funding.reserve(funding_count);
     for (generate::BarRecord& bar : owned) {
         series.candles.push_back(bar.candle);

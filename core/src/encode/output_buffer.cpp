@@ -1,10 +1,6 @@
 #include "encode/output_buffer.hpp"
 
-#include <cstdint>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "encode/huge_pages.hpp"
 
 namespace synth::encode {
 
@@ -24,19 +20,7 @@ void OutputBuffer::flush() {
 
 void OutputBuffer::reserve_text(std::string& text, std::size_t capacity) {
     text.reserve(capacity);
-#if defined(MADV_HUGEPAGE)
-    // A large response is fresh memory that is written once from start to end;
-    // with 4 KiB pages a good part of that time goes to page faults. Asking for
-    // huge pages is only a hint: without them nothing changes but the speed.
-    constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-    if (text.capacity() < 4 * kHuge) return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
-    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t last = (begin + text.capacity()) & ~(kHuge - 1);
-    if (last > first) {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
+    advise_huge_pages(text.data(), text.capacity());
 }
 
 }  // namespace synth::encode

@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "encode/huge_pages.hpp"
 #include "encode/output_buffer.hpp"
 #include "encode/record_writers.hpp"
 #include "encode/size_estimate.hpp"
@@ -22,6 +23,7 @@ EventStream build_stream(std::vector<generate::BarRecord>&& bars) {
     }
     EventStream stream;
     stream.events.reserve(count);
+    advise_huge_pages(stream.events.data(), count * sizeof(StreamEvent));
     for (generate::BarRecord& bar : owned) {
         for (const generate::Trade& trade : bar.trades) {
             stream.events.push_back(StreamEvent{trade});
