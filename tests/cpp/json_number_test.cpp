@@ -131,6 +131,14 @@ void expect_same(double v) {
     }
 }
 
+// x, its negation and the doubles one step either side.
+void expect_same_around(double x) {
+    expect_same(x);
+    expect_same(-x);
+    expect_same(std::nextafter(x, 0.0));
+    expect_same(std::nextafter(x, kInf));
+}
+
 TEST(FastPathTest, BoundariesAgreeWithGeneral) {
     std::vector<double> values = {0.00001,
                                   0.0000099999999,
@@ -179,11 +187,7 @@ TEST(FastPathTest, ScaledWindowsAgreeWithGeneral) {
     for (std::uint64_t c : centres) {
         const std::uint64_t from = c < 3000 ? 0 : c - 3000;
         for (std::uint64_t n = from; n < c + 3000; ++n) {
-            const double x = static_cast<double>(n) / 1e8;
-            expect_same(x);
-            expect_same(-x);
-            expect_same(std::nextafter(x, 0.0));
-            expect_same(std::nextafter(x, kInf));
+            expect_same_around(static_cast<double>(n) / 1e8);
         }
     }
 }
@@ -203,11 +207,7 @@ TEST(FastPathTest, IntegerPartEdgesAgreeWithGeneral) {
         for (std::int64_t d = -3; d <= 3; ++d) {
             const auto n = static_cast<std::uint64_t>(static_cast<std::int64_t>(w * 100000000) + d);
             if (n >= 1000000000000000ULL) continue;
-            const double x = static_cast<double>(n) / 1e8;
-            expect_same(x);
-            expect_same(-x);
-            expect_same(std::nextafter(x, 0.0));
-            expect_same(std::nextafter(x, kInf));
+            expect_same_around(static_cast<double>(n) / 1e8);
         }
     }
 }

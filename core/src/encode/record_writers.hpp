@@ -4,7 +4,7 @@
 //
 // Fixed-size records write at a cursor that has kRecordRoom bytes free; the
 // snapshot, whose size grows with the book depth, asks the buffer for room per
-// level.
+// block of levels.
 #include <algorithm>
 #include <cstddef>
 #include <vector>
