@@ -3,8 +3,8 @@
 // here; both result shapes write their payloads through these functions.
 //
 // Fixed-size records write at a cursor that has kRecordRoom bytes free; the
-// snapshot, whose size grows with the book depth, asks the buffer for room per
-// block of levels.
+// snapshot, whose size grows with the book depth, writes its levels as lists.
+// Lists ask the buffer for room once per block of records.
 #include <algorithm>
 #include <cstddef>
 #include <vector>
@@ -43,48 +43,33 @@ char* write_level(char* p, const generate::BookLevel& level) {
     return p;
 }
 
-// "[a,b,...]" of fixed-size records.
-template <class T, char* (*Write)(char*, const T&)>
-void write_list(OutputBuffer& out, const std::vector<T>& items) {
-    char* p = out.room();
-    *p++ = '[';
-    bool first = true;
-    for (const T& item : items) {
-        if (!first) *p++ = ',';
-        first = false;
-        out.advance(Write(p, item));
-        p = out.room();  // a flush moves the cursor back to the chunk start
-    }
-    *p++ = ']';
-    out.advance(p);
-}
-
 // Longest level object with its separator: {"price":<number>,"qty":<number>},
 // plus the bytes a number writer may store past the end of its text.
 inline constexpr std::size_t kLevelRoom = 2 * json::kMaxNumberChars + 18 + 8;
-// Levels written per room check: a deep book is the bulk of a response.
-inline constexpr std::size_t kLevelBlock = 64;
-static_assert(kLevelRoom * kLevelBlock <= OutputBuffer::kMaxRoom);
 
-// "[level,level,...]": room is asked once per block, and every level is followed
-// by a comma, the last one then turned into the closing bracket.
-template <class Num>
-void write_levels(OutputBuffer& out, const std::vector<generate::BookLevel>& levels) {
+// "[a,b,...]" of fixed-size records, each needing at most Room bytes with its
+// separator. Room is asked once per block of records (a deep book is the bulk
+// of a response), and every record is followed by a comma, the last one then
+// turned into the closing bracket.
+template <class T, char* (*Write)(char*, const T&), std::size_t Room = kRecordRoom>
+void write_list(OutputBuffer& out, const std::vector<T>& items) {
+    constexpr std::size_t kBlock = std::min<std::size_t>(64, OutputBuffer::kMaxRoom / Room);
+    static_assert(kBlock >= 1);
     char* p = out.room();
     *p++ = '[';
-    if (levels.empty()) {
+    if (items.empty()) {
         *p++ = ']';
         out.advance(p);
         return;
     }
     out.advance(p);
-    const generate::BookLevel* next = levels.data();
-    const generate::BookLevel* const end = next + levels.size();
+    const T* next = items.data();
+    const T* const end = next + items.size();
     while (next != end) {
-        const auto count = std::min(kLevelBlock, static_cast<std::size_t>(end - next));
-        p = out.room(count * kLevelRoom);
-        for (const generate::BookLevel* stop = next + count; next != stop; ++next) {
-            p = write_level<Num>(p, *next);
+        const auto count = std::min(kBlock, static_cast<std::size_t>(end - next));
+        p = out.room(count * Room);
+        for (const T* stop = next + count; next != stop; ++next) {
+            p = Write(p, *next);
             *p++ = ',';
         }
         out.advance(p);
@@ -101,11 +86,11 @@ void write_snapshot(OutputBuffer& out, const generate::BookSnapshot& s) {
     p = json::write_i64(p, s.ts);
     p = put(p, ",\"bids\":");
     out.advance(p);
-    write_levels<Num>(out, s.bids);
+    write_list<generate::BookLevel, write_level<Num>, kLevelRoom>(out, s.bids);
     p = out.room();
     p = put(p, ",\"asks\":");
     out.advance(p);
-    write_levels<Num>(out, s.asks);
+    write_list<generate::BookLevel, write_level<Num>, kLevelRoom>(out, s.asks);
     p = out.room();
     *p++ = '}';
     out.advance(p);
