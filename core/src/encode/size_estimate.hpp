@@ -1,21 +1,27 @@
 #pragma once
 // Expected text lengths, so the response buffer is allocated once at about its
-// final size. Each estimate writes a few evenly spaced records for real and
-// scales their length up to the whole list; separators are included.
+// final size. A few evenly spaced records of each kind are written for real
+// and their mean length scaled up to the whole run; separators are included.
 #include <cstddef>
-#include <vector>
 
-#include "generate/records.hpp"
+#include "generate/batch.hpp"
 
 namespace synth::encode {
 
-std::size_t estimate_candles(const std::vector<generate::Candle>& candles);
-std::size_t estimate_trades(const std::vector<generate::Trade>& trades);
-std::size_t estimate_funding(const std::vector<generate::FundingPoint>& funding);
-std::size_t estimate_snapshots(const std::vector<generate::BookSnapshot>& snapshots);
+// Mean written length of each kind of record, separators not included.
+struct RecordLengths {
+    double candle = 0.0;
+    double snapshot = 0.0;
+    double trade = 0.0;
+    double funding = 0.0;
+};
 
-// One snapshot object, from a sample of its levels.
-std::size_t estimate_snapshot(const generate::BookSnapshot& snapshot);
+RecordLengths sample_lengths(const generate::ColumnBatch& run);
+
+// The whole text of each shape, each record with its separator; the stream
+// adds each event's wrapper to its payload.
+std::size_t estimate_grouped(const generate::ColumnBatch& run);
+std::size_t estimate_stream(const generate::ColumnBatch& run);
 
 // Headroom over the sampled estimate: a little more than the spread of typical
 // samples, so the text rarely has to grow.

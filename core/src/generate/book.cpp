@@ -15,37 +15,26 @@ std::vector<double> level_scales(std::uint64_t book_depth) {
     return scales;
 }
 
-BookOutcome build_book(double close, double f, double vol, double spread_fraction,
-                       std::span<const double> scales, std::int64_t ts, SeededRng& rng) {
+double append_book(double close, double f, double vol, double spread_fraction,
+                   std::span<const double> scales, SeededRng& rng, ColumnBatch& batch) {
     const double spread = (close * spread_fraction) * ((std::fabs(f) / (vol + 0.000000001)) + 1.0);
     const double half = spread * 0.5;
     const double tick = close * 0.0001;
     const double best_bid = close - half;
     const double best_ask = half + close;
-
-    BookOutcome out;
-    out.half_spread = half;
-    out.snapshot.ts = ts;
     const std::size_t depth = scales.size();
 
-    std::vector<BookLevel>& bids = out.snapshot.bids;
-    bids.reserve(depth);
     for (std::size_t k = 0; k < depth; ++k) {
         const double u = rng.next_f64();
-        const double price = best_bid - (tick * static_cast<double>(k));
-        const double qty = scales[k] * (u + 1.0);
-        bids.push_back(BookLevel{round8(price), round8(qty)});
+        batch.level_price.push_back(stored8(best_bid - (tick * static_cast<double>(k))));
+        batch.level_qty.push_back(stored8(scales[k] * (u + 1.0)));
     }
-
-    std::vector<BookLevel>& asks = out.snapshot.asks;
-    asks.reserve(depth);
     for (std::size_t k = 0; k < depth; ++k) {
         const double u = rng.next_f64();
-        const double price = (tick * static_cast<double>(k)) + best_ask;
-        const double qty = scales[k] * (u + 1.0);
-        asks.push_back(BookLevel{round8(price), round8(qty)});
+        batch.level_price.push_back(stored8((tick * static_cast<double>(k)) + best_ask));
+        batch.level_qty.push_back(stored8(scales[k] * (u + 1.0)));
     }
-    return out;
+    return half;
 }
 
 }  // namespace synth::generate

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "generate/records.hpp"
+#include "generate/batch.hpp"
 #include "generate/rng.hpp"
 
 namespace synth::generate {
@@ -14,14 +14,11 @@ namespace synth::generate {
 // computes it once.
 std::vector<double> level_scales(std::uint64_t book_depth);
 
-struct BookOutcome {
-    BookSnapshot snapshot;
-    double half_spread = 0.0;  // reused by the trades of the bar
-};
-
-// `close` and `f` are unrounded; `spread_fraction` is spread_bps / 10000.0.
-// Draws one uniform per level, all bids first, then all asks.
-BookOutcome build_book(double close, double f, double vol, double spread_fraction,
-                       std::span<const double> scales, std::int64_t ts, SeededRng& rng);
+// Appends the bar's bids, then its asks, to the batch's level columns and
+// returns the half spread, which the bar's trades reuse. `close` and `f` are
+// unrounded; `spread_fraction` is spread_bps / 10000.0. Draws one uniform per
+// level, all bids first, then all asks.
+double append_book(double close, double f, double vol, double spread_fraction,
+                   std::span<const double> scales, SeededRng& rng, ColumnBatch& batch);
 
 }  // namespace synth::generate

@@ -48,13 +48,13 @@ bool is_finite(const BarMove& move) {
            std::isfinite(move.close) && std::isfinite(move.volume);
 }
 
-Candle to_candle(const BarMove& move, std::int64_t ts) {
-    return Candle{ts,
-                  round8(move.open),
-                  round8(move.high),
-                  round8(move.low),
-                  round8(move.close),
-                  round8(move.volume)};
+void append_candle(ColumnBatch& batch, const BarMove& move, std::int64_t ts) {
+    batch.ts.push_back(ts);
+    batch.open.push_back(stored8(move.open));
+    batch.high.push_back(stored8(move.high));
+    batch.low.push_back(stored8(move.low));
+    batch.close.push_back(stored8(move.close));
+    batch.volume.push_back(stored8(move.volume));
 }
 
 }  // namespace synth::generate

@@ -3,7 +3,7 @@
 // built from it.
 #include <cstdint>
 
-#include "generate/records.hpp"
+#include "generate/batch.hpp"
 #include "generate/rng.hpp"
 #include "spec/model.hpp"
 
@@ -29,7 +29,7 @@ BarMove draw_move(const spec::Regime& regime, double open, double anchor, Seeded
 
 bool is_finite(const BarMove& move);
 
-// The stored candle: every double rounded to eight decimals.
-Candle to_candle(const BarMove& move, std::int64_t ts);
+// Appends the stored candle: every double rounded to eight decimals.
+void append_candle(ColumnBatch& batch, const BarMove& move, std::int64_t ts);
 
 }  // namespace synth::generate

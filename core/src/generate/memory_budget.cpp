@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string>
 
-#include "generate/records.hpp"
 
 namespace synth::generate {
 namespace {
@@ -18,8 +17,15 @@ constexpr std::uint64_t kTextPerTrade = 112;
 constexpr std::uint64_t kTextPerBar = 256;
 // The response text exists twice at the end: ours and the caller's copy.
 constexpr std::uint64_t kTextCopies = 2;
-// Allocator bookkeeping of a bar's three lists (bids, asks, trades).
-constexpr std::uint64_t kListOverheadPerBar = 64;
+// Column bytes of a bar's candle and funding point, a level and a trade.
+constexpr std::uint64_t kColumnsPerBar = sizeof(std::int64_t) + 5 * sizeof(double) +
+                                         sizeof(std::int64_t) + sizeof(double);
+constexpr std::uint64_t kColumnsPerLevel = 2 * sizeof(double);
+constexpr std::uint64_t kColumnsPerTrade =
+    sizeof(std::int64_t) + sizeof(std::uint64_t) + 2 * sizeof(double) + sizeof(std::uint8_t);
+// The trade columns grow by doubling when a batch draws more than expected:
+// while one grows, its old and new storage exist together.
+constexpr std::uint64_t kTradeGrowth = 3;
 // Once exp(-trade_rate) is 0 the count is the number of uniforms whose product
 // stays above 0, about 745 on average; below that the mean is trade_rate.
 constexpr double kMostTradesPerBar = 746.0;
@@ -41,20 +47,13 @@ std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_ra
     return static_cast<std::uint64_t>(total) + 1;
 }
 
-}  // namespace
-
-std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                double trade_rate) {
-    // A level in its bar's list plus its text, on both sides.
-    constexpr std::uint64_t per_level = 2 * (sizeof(BookLevel) + kTextCopies * kTextPerLevel);
-    // The record, its return-history entry, its candle, book and funding
-    // entries in the result, its lists' bookkeeping and its text.
-    constexpr std::uint64_t per_bar_fixed = sizeof(BarRecord) + sizeof(double) +
-                                            3 * kResultEntryBytes + kListOverheadPerBar +
-                                            kTextCopies * kTextPerBar;
-    // A trade in its bar's list, its result entry and its text.
-    constexpr std::uint64_t per_trade =
-        sizeof(Trade) + kResultEntryBytes + kTextCopies * kTextPerTrade;
+// Bytes of `bars` bars in columns, and with their text when `text_copies` > 0.
+std::optional<std::uint64_t> estimate_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                            double trade_rate, std::uint64_t text_copies) {
+    // Both sides of a level.
+    const std::uint64_t per_level = 2 * (kColumnsPerLevel + text_copies * kTextPerLevel);
+    const std::uint64_t per_bar_fixed = kColumnsPerBar + text_copies * kTextPerBar;
+    const std::uint64_t per_trade = kTradeGrowth * kColumnsPerTrade + text_copies * kTextPerTrade;
 
     const std::optional<std::uint64_t> trades = expected_trades(bars, trade_rate);
     std::uint64_t levels = 0, per_bar = 0, total = 0, trade_bytes = 0, scales = 0;
@@ -66,6 +65,32 @@ std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_
         return std::nullopt;
     }
     return total;
+}
+
+Result<Unit, spec::SynthError> check(std::optional<std::uint64_t> needed,
+                                     std::optional<std::uint64_t> available, const char* what,
+                                     std::uint64_t bars, std::uint64_t book_depth) {
+    if (needed && (!available || *needed <= *available)) {
+        return Unit{};
+    }
+    std::string message = what;
+    message.append(std::to_string(bars))
+        .append(" bars with book_depth ")
+        .append(std::to_string(book_depth))
+        .append(" needs more memory than this machine has");
+    return spec::memory_error(std::move(message));
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                                double trade_rate) {
+    return estimate_bytes(bars, book_depth, trade_rate, kTextCopies);
+}
+
+std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                                  double trade_rate) {
+    return estimate_bytes(bars, book_depth, trade_rate, 0);
 }
 
 std::optional<std::uint64_t> physical_memory_bytes() {
@@ -84,16 +109,15 @@ std::optional<std::uint64_t> physical_memory_bytes() {
 Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                    double trade_rate,
                                                    std::optional<std::uint64_t> available) {
-    const std::optional<std::uint64_t> needed = estimate_run_bytes(bars, book_depth, trade_rate);
-    if (needed && (!available || *needed <= *available)) {
-        return Unit{};
-    }
-    std::string message = "a run of ";
-    message.append(std::to_string(bars))
-        .append(" bars with book_depth ")
-        .append(std::to_string(book_depth))
-        .append(" needs more memory than this machine has");
-    return spec::memory_error(std::move(message));
+    return check(estimate_run_bytes(bars, book_depth, trade_rate), available, "a run of ", bars,
+                 book_depth);
+}
+
+Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
+                                                  double trade_rate,
+                                                  std::optional<std::uint64_t> available) {
+    return check(estimate_batch_bytes(bars, book_depth, trade_rate), available, "a batch of ",
+                 bars, book_depth);
 }
 
 }  // namespace synth::generate

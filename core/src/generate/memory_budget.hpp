@@ -11,16 +11,16 @@
 
 namespace synth::generate {
 
-// Room one result entry (list element or stream event) may take; the encoder
-// checks its own types against it.
-inline constexpr std::uint64_t kResultEntryBytes = 64;
-
 // Peak bytes of a whole command for a run of `bars` bars with `book_depth`
-// levels per side and `trade_rate` trades per bar on average: the bar records,
-// the result shape, the response text and the caller's copy of that text.
+// levels per side and `trade_rate` trades per bar on average: the columns of
+// the whole run, the response text and the caller's copy of that text.
 // nullopt when the estimate overflows u64.
 std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
                                                 double trade_rate);
+
+// Peak bytes of one batch of `bars` bars in columns, without any text.
+std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
+                                                  double trade_rate);
 
 // Physical memory of the machine in bytes; nullopt when it cannot be read.
 std::optional<std::uint64_t> physical_memory_bytes();
@@ -29,5 +29,10 @@ std::optional<std::uint64_t> physical_memory_bytes();
 Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                    double trade_rate,
                                                    std::optional<std::uint64_t> available);
+
+// The same for one batch of a run made batch by batch.
+Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
+                                                  double trade_rate,
+                                                  std::optional<std::uint64_t> available);
 
 }  // namespace synth::generate

@@ -76,12 +76,10 @@ Result<std::string, SynthError> run(const SynthState& state, const json::JsonObj
         return spec::bad_spec("no spec set");
     }
 
-    auto records = generate::generate(*chosen);
-    if (!records) return Err{std::move(records).error()};
-    if (shape == Shape::grouped) {
-        return encode::encode_grouped(encode::build_grouped(std::move(records).value()));
-    }
-    return encode::encode_stream(encode::build_stream(std::move(records).value()));
+    auto made = generate::generate(*chosen);
+    if (!made) return Err{std::move(made).error()};
+    if (shape == Shape::grouped) return encode::encode_grouped(made.value());
+    return encode::encode_stream(made.value());
 }
 
 Result<std::string, SynthError> dispatch(SynthState& state, std::string_view cmd_json) {

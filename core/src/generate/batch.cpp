@@ -1,0 +1,30 @@
+#include "generate/batch.hpp"
+
+namespace synth::generate {
+
+void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth,
+                        std::size_t expected_trades, std::size_t funding_points) {
+    first_bar = first;
+    book_depth = depth;
+    for (Column<std::int64_t>* c : {&ts, &trade_ts, &funding_ts}) c->clear();
+    for (Column<double>* c : {&open, &high, &low, &close, &volume, &level_price, &level_qty,
+                              &trade_price, &trade_qty, &funding_rate}) {
+        c->clear();
+    }
+    trade_seq.clear();
+    trade_side.clear();
+
+    ts.reserve(bars);
+    for (Column<double>* c : {&open, &high, &low, &close, &volume}) c->reserve(bars);
+    level_price.reserve(bars * 2 * depth);
+    level_qty.reserve(bars * 2 * depth);
+    trade_ts.reserve(expected_trades);
+    trade_seq.reserve(expected_trades);
+    trade_price.reserve(expected_trades);
+    trade_qty.reserve(expected_trades);
+    trade_side.reserve(expected_trades);
+    funding_ts.reserve(funding_points);
+    funding_rate.reserve(funding_points);
+}
+
+}  // namespace synth::generate

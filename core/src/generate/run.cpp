@@ -1,0 +1,89 @@
+#include "generate/run.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "generate/book.hpp"
+#include "generate/candle.hpp"
+#include "generate/trades.hpp"
+#include "spec/validate.hpp"
+
+namespace synth::generate {
+namespace {
+
+// Once exp(-trade_rate) is 0 the count is the number of uniforms whose product
+// stays above 0, about 745 on average; below that the mean is trade_rate.
+constexpr double kMostTradesPerBar = 746.0;
+
+}  // namespace
+
+Run::Run(const spec::GenSpec& spec)
+    : spec_(spec),
+      rng_(SeededRng::from_seed(spec.seed)),
+      spread_fraction_(spec.microstructure.spread_bps / 10000.0),
+      poisson_limit_(std::exp(-spec.microstructure.trade_rate)),
+      scales_(level_scales(spec.microstructure.book_depth)),
+      funding_(spec.microstructure.funding),
+      price_(spec.start_price),
+      anchor_(spec.start_price),
+      ts_(spec.start_ts) {}
+
+Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
+    if (auto valid = spec::validate(spec); !valid.ok()) {
+        return Err{std::move(valid).error()};
+    }
+    return Run(spec);
+}
+
+std::size_t Run::expected_trades(std::uint64_t bars) const {
+    const double rate = spec_.microstructure.trade_rate;
+    if (!(rate > 0.0)) return 0;
+    // Mean plus four standard deviations of the Poisson total.
+    const double mean = std::min(rate, kMostTradesPerBar) * static_cast<double>(bars);
+    return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
+}
+
+Result<std::uint64_t, spec::SynthError> Run::advance(std::uint64_t max_bars, ColumnBatch& batch) {
+    if (failure_) return Err{*failure_};
+    const spec::Microstructure& micro = spec_.microstructure;
+    const std::uint64_t count = std::min(max_bars, bars_left());
+    const std::uint64_t interval = micro.funding ? micro.funding->interval_bars : 0;
+    batch.reset(bar_, count, micro.book_depth, expected_trades(count),
+                interval == 0 ? 0 : (bar_ % interval + count) / interval);
+
+    for (std::uint64_t i = 0; i < count; ++i) {
+        // Validation makes the regime lengths add up to bars, so the index
+        // stays inside the list.
+        const spec::Regime& regime = spec_.regimes[regime_index_];
+        if (position_ == 0) {
+            anchor_ = price_;
+        }
+        const BarMove move = draw_move(regime, price_, anchor_, rng_);
+        if (!is_finite(move)) {
+            failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
+                                        "price walk produced a non-finite value"};
+            return Err{*failure_};
+        }
+        append_candle(batch, move, ts_);
+        const double half_spread =
+            append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
+        append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,
+                      rng_, batch);
+        funding_.add(move.f, ts_, batch);
+
+        // The timestamp past the last bar is never formed: it may not fit.
+        bar_ += 1;
+        if (bar_ < spec_.bars) {
+            ts_ += spec_.bar_secs;
+        }
+        position_ += 1;
+        if (position_ == regime.len) {
+            position_ = 0;
+            regime_index_ += 1;
+        }
+        price_ = move.close;
+    }
+    return count;
+}
+
+}  // namespace synth::generate

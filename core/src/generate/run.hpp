@@ -1,0 +1,60 @@
+#pragma once
+// A generation run that can be advanced by any number of bars at a time: it
+// keeps everything a bar needs from the bars before it (the random stream,
+// the price, the regime position and its anchor, the timestamp, the trade
+// sequence and the funding interval), so the bars of one run are the same
+// whether they are made in one batch or in many.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "base/result.hpp"
+#include "generate/batch.hpp"
+#include "generate/funding.hpp"
+#include "generate/rng.hpp"
+#include "spec/error.hpp"
+#include "spec/model.hpp"
+
+namespace synth::generate {
+
+class Run {
+  public:
+    // Validates the spec (its error is returned unchanged) and seeds the
+    // stream; nothing is drawn yet.
+    static Result<Run, spec::SynthError> start(const spec::GenSpec& spec);
+
+    const spec::GenSpec& spec() const { return spec_; }
+    std::uint64_t bars_done() const { return bar_; }
+    std::uint64_t bars_left() const { return spec_.bars - bar_; }
+
+    // Expected trades of `bars` bars, a little above the mean, for reserving.
+    std::size_t expected_trades(std::uint64_t bars) const;
+
+    // Fills `batch` (emptied first) with the next min(max_bars, bars_left())
+    // bars and returns how many. A bar whose candle leaves the finite doubles
+    // ends the run with the numeric error; the batch's contents are then
+    // undefined and every later call returns the same error.
+    Result<std::uint64_t, spec::SynthError> advance(std::uint64_t max_bars, ColumnBatch& batch);
+
+  private:
+    explicit Run(const spec::GenSpec& spec);
+
+    spec::GenSpec spec_;
+    SeededRng rng_;
+    double spread_fraction_;
+    double poisson_limit_;
+    std::vector<double> scales_;
+    FundingWindow funding_;
+
+    double price_;
+    double anchor_;
+    std::size_t regime_index_ = 0;
+    std::uint64_t position_ = 0;
+    std::int64_t ts_;
+    std::uint64_t next_seq_ = 0;
+    std::uint64_t bar_ = 0;
+    std::optional<spec::SynthError> failure_;
+};
+
+}  // namespace synth::generate
