@@ -5,6 +5,7 @@
 
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
+#include "generate/memory_budget.hpp"
 #include "generate/trades.hpp"
 #include "spec/validate.hpp"
 
@@ -32,6 +33,14 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
     }
+    // A book too deep for even one bar is refused before its level scales
+    // are allocated.
+    const spec::Microstructure& micro = spec.microstructure;
+    if (auto budget = check_batch_budget(1, micro.book_depth, micro.trade_rate,
+                                         physical_memory_bytes());
+        !budget.ok()) {
+        return Err{std::move(budget).error()};
+    }
     return Run(spec);
 }
 
@@ -44,12 +53,22 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
 }
 
 Result<std::uint64_t, spec::SynthError> Run::advance(std::uint64_t max_bars, ColumnBatch& batch) {
-    if (failure_) return Err{*failure_};
+    begin_batch(max_bars, batch);
+    return extend(max_bars, batch);
+}
+
+void Run::begin_batch(std::uint64_t bars, ColumnBatch& batch) const {
     const spec::Microstructure& micro = spec_.microstructure;
-    const std::uint64_t count = std::min(max_bars, bars_left());
+    const std::uint64_t count = std::min(bars, bars_left());
     const std::uint64_t interval = micro.funding ? micro.funding->interval_bars : 0;
     batch.reset(bar_, count, micro.book_depth, expected_trades(count),
                 interval == 0 ? 0 : (bar_ % interval + count) / interval);
+}
+
+Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, ColumnBatch& batch) {
+    if (failure_) return Err{*failure_};
+    const spec::Microstructure& micro = spec_.microstructure;
+    const std::uint64_t count = std::min(max_bars, bars_left());
 
     for (std::uint64_t i = 0; i < count; ++i) {
         // Validation makes the regime lengths add up to bars, so the index

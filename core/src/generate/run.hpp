@@ -20,8 +20,9 @@ namespace synth::generate {
 
 class Run {
   public:
-    // Validates the spec (its error is returned unchanged) and seeds the
-    // stream; nothing is drawn yet.
+    // Validates the spec (its error is returned unchanged), refuses a book
+    // too deep for one bar to fit in memory, and seeds the stream; nothing is
+    // drawn yet.
     static Result<Run, spec::SynthError> start(const spec::GenSpec& spec);
 
     const spec::GenSpec& spec() const { return spec_; }
@@ -36,6 +37,12 @@ class Run {
     // ends the run with the numeric error; the batch's contents are then
     // undefined and every later call returns the same error.
     Result<std::uint64_t, spec::SynthError> advance(std::uint64_t max_bars, ColumnBatch& batch);
+
+    // The same in steps: begin_batch empties the batch and reserves room for
+    // the next min(bars, bars_left()) bars; each extend appends up to
+    // `max_bars` more of them (a caller can look up between steps).
+    void begin_batch(std::uint64_t bars, ColumnBatch& batch) const;
+    Result<std::uint64_t, spec::SynthError> extend(std::uint64_t max_bars, ColumnBatch& batch);
 
   private:
     explicit Run(const spec::GenSpec& spec);

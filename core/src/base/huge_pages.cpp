@@ -1,4 +1,4 @@
-#include "encode/huge_pages.hpp"
+#include "base/huge_pages.hpp"
 
 #include <cstdint>
 
@@ -6,7 +6,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace synth::encode {
+namespace synth::base {
 
 void advise_huge_pages(void* data, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
@@ -24,4 +24,4 @@ void advise_huge_pages(void* data, std::size_t bytes) {
 #endif
 }
 
-}  // namespace synth::encode
+}  // namespace synth::base

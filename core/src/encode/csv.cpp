@@ -1,0 +1,181 @@
+#include "encode/csv.hpp"
+
+#include <cmath>
+
+#include "encode/output_buffer.hpp"
+#include "json/number_format.hpp"
+
+namespace synth::encode {
+namespace {
+
+using generate::Column;
+using generate::ColumnBatch;
+
+// Room of one row of the fixed tables: six cells of the longest number text.
+constexpr std::size_t kRowRoom = 8 * json::kNumberBufferSize;
+
+inline char* number(char* p, double v) {
+    // Every non-finite stored value is the null NaN: an empty field.
+    return std::isnan(v) ? p : json::write_f64(p, v);
+}
+
+inline char* ts_cell(char* p, std::int64_t ts) {
+    return json::write_i64(p, ts);
+}
+
+void candle_rows(OutputBuffer& out, const ColumnBatch& b) {
+    for (std::size_t j = 0; j < b.bars(); ++j) {
+        char* p = out.room(kRowRoom);
+        p = ts_cell(p, b.ts[j]);
+        for (const Column<double>* c : {&b.open, &b.high, &b.low, &b.close, &b.volume}) {
+            *p++ = ',';
+            p = number(p, (*c)[j]);
+        }
+        *p++ = '\n';
+        out.advance(p);
+    }
+}
+
+void trade_rows(OutputBuffer& out, const ColumnBatch& b) {
+    for (std::size_t t = 0; t < b.trades(); ++t) {
+        char* p = out.room(kRowRoom);
+        p = ts_cell(p, b.trade_ts[t]);
+        *p++ = ',';
+        p = json::write_u64(p, b.trade_seq[t]);
+        *p++ = ',';
+        p = number(p, b.trade_price[t]);
+        *p++ = ',';
+        p = number(p, b.trade_qty[t]);
+        p = b.trade_side[t] == static_cast<std::uint8_t>(generate::Side::sell) ? put(p, ",sell\n")
+                                                                                : put(p, ",buy\n");
+        out.advance(p);
+    }
+}
+
+void book_rows(OutputBuffer& out, const ColumnBatch& b) {
+    const std::size_t depth = b.book_depth;
+    std::size_t i = 0;
+    for (std::size_t j = 0; j < b.bars(); ++j) {
+        for (int side = 0; side < 2; ++side) {
+            for (std::size_t k = 0; k < depth; ++k, ++i) {
+                char* p = out.room(kRowRoom);
+                p = ts_cell(p, b.ts[j]);
+                p = side == 0 ? put(p, ",bid,") : put(p, ",ask,");
+                p = json::write_u64(p, k);
+                *p++ = ',';
+                p = number(p, b.level_price[i]);
+                *p++ = ',';
+                p = number(p, b.level_qty[i]);
+                *p++ = '\n';
+                out.advance(p);
+            }
+        }
+    }
+}
+
+void book_wide_rows(OutputBuffer& out, const ColumnBatch& b) {
+    const std::size_t levels = 2 * b.book_depth;
+    for (std::size_t j = 0; j < b.bars(); ++j) {
+        char* p = out.room(kRowRoom);
+        p = ts_cell(p, b.ts[j]);
+        out.advance(p);
+        for (std::size_t i = j * levels, end = i + levels; i < end; ++i) {
+            p = out.room(kRowRoom);
+            *p++ = ',';
+            p = number(p, b.level_price[i]);
+            *p++ = ',';
+            p = number(p, b.level_qty[i]);
+            out.advance(p);
+        }
+        p = out.room(kRowRoom);
+        *p++ = '\n';
+        out.advance(p);
+    }
+}
+
+void funding_rows(OutputBuffer& out, const ColumnBatch& b) {
+    for (std::size_t i = 0; i < b.funding_points(); ++i) {
+        char* p = out.room(kRowRoom);
+        p = ts_cell(p, b.funding_ts[i]);
+        *p++ = ',';
+        p = number(p, b.funding_rate[i]);
+        *p++ = '\n';
+        out.advance(p);
+    }
+}
+
+// About the bytes of each kind of row, so the text is rarely reallocated.
+std::size_t expected_bytes(const ColumnBatch& b, CsvTable table) {
+    switch (table) {
+        case CsvTable::candles:
+            return b.bars() * 96;
+        case CsvTable::trades:
+            return b.trades() * 56;
+        case CsvTable::book:
+        case CsvTable::book_wide:
+            return b.level_price.size() * 40 + b.bars() * 24;
+        case CsvTable::funding:
+            return b.funding_points() * 32;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::optional<CsvTable> csv_table(std::string_view name) {
+    if (name == "candles") return CsvTable::candles;
+    if (name == "trades") return CsvTable::trades;
+    if (name == "book") return CsvTable::book;
+    if (name == "book_wide") return CsvTable::book_wide;
+    if (name == "funding") return CsvTable::funding;
+    return std::nullopt;
+}
+
+std::string csv_header(CsvTable table, std::uint64_t book_depth) {
+    switch (table) {
+        case CsvTable::candles:
+            return "ts,open,high,low,close,volume\n";
+        case CsvTable::trades:
+            return "ts,seq,price,qty,side\n";
+        case CsvTable::book:
+            return "ts,side,level,price,qty\n";
+        case CsvTable::funding:
+            return "ts,rate\n";
+        case CsvTable::book_wide:
+            break;
+    }
+    std::string header = "ts";
+    for (const char* side : {"bid", "ask"}) {
+        for (std::uint64_t k = 0; k < book_depth; ++k) {
+            const std::string level = std::to_string(k);
+            header.append(",").append(side).append("_price_").append(level);
+            header.append(",").append(side).append("_qty_").append(level);
+        }
+    }
+    header.push_back('\n');
+    return header;
+}
+
+std::string encode_csv(const ColumnBatch& batch, CsvTable table) {
+    OutputBuffer out(expected_bytes(batch, table) + 256);
+    switch (table) {
+        case CsvTable::candles:
+            candle_rows(out, batch);
+            break;
+        case CsvTable::trades:
+            trade_rows(out, batch);
+            break;
+        case CsvTable::book:
+            book_rows(out, batch);
+            break;
+        case CsvTable::book_wide:
+            book_wide_rows(out, batch);
+            break;
+        case CsvTable::funding:
+            funding_rows(out, batch);
+            break;
+    }
+    return out.take();
+}
+
+}  // namespace synth::encode

@@ -1,0 +1,281 @@
+#include "batch_type.hpp"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "errors.hpp"
+
+namespace synth::columns {
+namespace {
+
+using generate::Column;
+using generate::ColumnBatch;
+
+PyObject* batch_type = nullptr;
+PyObject* column_type = nullptr;
+
+struct PyBatch {
+    PyObject ob_base;
+    ColumnBatch* batch;  // owned
+};
+
+// A view of one column; keeps its batch alive while it or any buffer taken
+// from it exists.
+struct PyColumnBuffer {
+    PyObject ob_base;
+    PyObject* owner;
+    void* data;
+    Py_ssize_t length;    // values
+    Py_ssize_t itemsize;  // bytes per value
+    Py_ssize_t nbytes;
+    Py_ssize_t one;  // the stride of the byte view
+    const char* format;
+};
+
+// Where an empty column points: consumers may not accept a null address.
+alignas(8) char empty_column[8];
+
+struct ColumnView {
+    void* data = nullptr;
+    std::size_t size = 0;
+    std::size_t itemsize = 0;
+    const char* format = nullptr;
+};
+
+template <class T>
+ColumnView view_of(Column<T>& c, const char* format) {
+    return {c.data() != nullptr ? static_cast<void*>(c.data()) : empty_column, c.size(), sizeof(T),
+            format};
+}
+
+bool find_column(ColumnBatch& b, std::string_view name, ColumnView& out) {
+    const std::pair<std::string_view, ColumnView> columns[] = {
+        {"ts", view_of(b.ts, "q")},
+        {"open", view_of(b.open, "d")},
+        {"high", view_of(b.high, "d")},
+        {"low", view_of(b.low, "d")},
+        {"close", view_of(b.close, "d")},
+        {"volume", view_of(b.volume, "d")},
+        {"level_price", view_of(b.level_price, "d")},
+        {"level_qty", view_of(b.level_qty, "d")},
+        {"trade_ts", view_of(b.trade_ts, "q")},
+        {"trade_seq", view_of(b.trade_seq, "Q")},
+        {"trade_price", view_of(b.trade_price, "d")},
+        {"trade_qty", view_of(b.trade_qty, "d")},
+        {"trade_side", view_of(b.trade_side, "B")},
+        {"funding_ts", view_of(b.funding_ts, "q")},
+        {"funding_rate", view_of(b.funding_rate, "d")},
+    };
+    for (const auto& [key, view] : columns) {
+        if (key == name) {
+            out = view;
+            return true;
+        }
+    }
+    return false;
+}
+
+ColumnBatch& batch_of(PyObject* self) {
+    return *reinterpret_cast<PyBatch*>(self)->batch;
+}
+
+bool string_argument(PyObject* arg, const char* what, std::string_view& out) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_Check(arg) ? PyUnicode_AsUTF8AndSize(arg, &size) : nullptr;
+    if (data == nullptr) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s must be a str", what);
+        return false;
+    }
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+PyObject* batch_column(PyObject* self, PyObject* arg) {
+    std::string_view name;
+    if (!string_argument(arg, "column name", name)) return nullptr;
+    ColumnView view;
+    if (!find_column(batch_of(self), name, view)) {
+        PyErr_Format(PyExc_KeyError, "no column %R", arg);
+        return nullptr;
+    }
+    auto alloc = reinterpret_cast<allocfunc>(
+        PyType_GetSlot(reinterpret_cast<PyTypeObject*>(column_type), Py_tp_alloc));
+    PyObject* obj = alloc(reinterpret_cast<PyTypeObject*>(column_type), 0);
+    if (obj == nullptr) return nullptr;
+    auto* column = reinterpret_cast<PyColumnBuffer*>(obj);
+    Py_INCREF(self);
+    column->owner = self;
+    column->data = view.data;
+    column->length = static_cast<Py_ssize_t>(view.size);
+    column->itemsize = static_cast<Py_ssize_t>(view.itemsize);
+    column->nbytes = column->length * column->itemsize;
+    column->one = 1;
+    column->format = view.format;
+    return obj;
+}
+
+PyObject* batch_csv(PyObject* self, PyObject* arg) {
+    std::string_view name;
+    if (!string_argument(arg, "table", name)) return nullptr;
+    const std::optional<encode::CsvTable> table = encode::csv_table(name);
+    if (!table) {
+        PyErr_Format(PyExc_ValueError, "no table %R (candles, trades, book, book_wide, funding)",
+                     arg);
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        std::string text;
+        // The batch never changes once handed out, so other threads may read
+        // it meanwhile.
+        PyThreadState* saved = PyEval_SaveThread();
+        try {
+            text = encode::encode_csv(batch_of(self), *table);
+        } catch (...) {
+            PyEval_RestoreThread(saved);
+            throw;
+        }
+        PyEval_RestoreThread(saved);
+        return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+PyObject* size_of(std::size_t n) {
+    return PyLong_FromSize_t(n);
+}
+
+PyObject* get_first_bar(PyObject* self, void*) {
+    return PyLong_FromUnsignedLongLong(batch_of(self).first_bar);
+}
+PyObject* get_bars(PyObject* self, void*) {
+    return size_of(batch_of(self).bars());
+}
+PyObject* get_book_depth(PyObject* self, void*) {
+    return PyLong_FromUnsignedLongLong(batch_of(self).book_depth);
+}
+PyObject* get_trades(PyObject* self, void*) {
+    return size_of(batch_of(self).trades());
+}
+PyObject* get_funding_points(PyObject* self, void*) {
+    return size_of(batch_of(self).funding_points());
+}
+
+void batch_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<PyBatch*>(self)->batch;
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type);
+}
+
+PyMethodDef batch_methods[] = {
+    {"column", batch_column, METH_O,
+     "column($self, name, /)\n--\n\n"
+     "The named column as a buffer (1-D, C-contiguous, writable) over the batch's memory."},
+    {"csv", batch_csv, METH_O,
+     "csv($self, table, /)\n--\n\n"
+     "The batch's rows of a table (candles, trades, book, book_wide, funding) as CSV bytes."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef batch_getset[] = {
+    {"first_bar", get_first_bar, nullptr, "Index in the run of the batch's first bar.", nullptr},
+    {"bars", get_bars, nullptr, "Bars in the batch.", nullptr},
+    {"book_depth", get_book_depth, nullptr, "Levels per side of every book.", nullptr},
+    {"trades", get_trades, nullptr, "Trades in the batch.", nullptr},
+    {"funding_points", get_funding_points, nullptr, "Funding points in the batch.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot batch_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Consecutive bars of a run, as columns.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(batch_dealloc)},
+    {Py_tp_methods, batch_methods},
+    {Py_tp_getset, batch_getset},
+    {0, nullptr},
+};
+
+// Not creatable from Python: batches come from Run.next_batch.
+PyType_Spec batch_spec = {"quarno_synth._columns.Batch", sizeof(PyBatch), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, batch_slots};
+
+int column_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+    auto* c = reinterpret_cast<PyColumnBuffer*>(self);
+    const bool typed = (flags & PyBUF_FORMAT) == PyBUF_FORMAT;
+    view->buf = c->data;
+    Py_INCREF(self);
+    view->obj = self;
+    view->len = c->nbytes;
+    view->readonly = 0;
+    // Without a format request the consumer sees plain bytes.
+    view->itemsize = typed ? c->itemsize : 1;
+    view->format = typed ? const_cast<char*>(c->format) : nullptr;
+    view->ndim = 1;
+    view->shape = (flags & PyBUF_ND) == PyBUF_ND ? (typed ? &c->length : &c->nbytes) : nullptr;
+    view->strides =
+        (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? (typed ? &c->itemsize : &c->one) : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = nullptr;
+    return 0;
+}
+
+void column_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    Py_XDECREF(reinterpret_cast<PyColumnBuffer*>(self)->owner);
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type);
+}
+
+PyObject* column_length(PyObject* self, void*) {
+    return PyLong_FromSsize_t(reinterpret_cast<PyColumnBuffer*>(self)->length);
+}
+
+PyGetSetDef column_getset[] = {
+    {"length", column_length, nullptr, "Number of values.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot column_slots[] = {
+    {Py_tp_doc, const_cast<char*>("One column of a batch, exported through the buffer protocol.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(column_dealloc)},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(column_getbuffer)},
+    {Py_tp_getset, column_getset},
+    {0, nullptr},
+};
+
+PyType_Spec column_spec = {"quarno_synth._columns.ColumnBuffer", sizeof(PyColumnBuffer), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, column_slots};
+
+bool add_type(PyObject* module, PyType_Spec* spec, PyObject*& slot) {
+    if (slot == nullptr) {
+        slot = PyType_FromSpec(spec);
+        if (slot == nullptr) return false;
+    }
+    // The attribute is the name after the module path.
+    const char* short_name = std::strrchr(spec->name, '.') + 1;
+    Py_INCREF(slot);
+    if (PyModule_AddObject(module, short_name, slot) < 0) {
+        Py_DECREF(slot);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool init_batch_types(PyObject* module) {
+    return add_type(module, &batch_spec, batch_type) && add_type(module, &column_spec, column_type);
+}
+
+PyObject* new_batch(std::unique_ptr<ColumnBatch> batch) {
+    auto* type = reinterpret_cast<PyTypeObject*>(batch_type);
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* obj = alloc(type, 0);
+    if (obj == nullptr) return nullptr;
+    reinterpret_cast<PyBatch*>(obj)->batch = batch.release();
+    return obj;
+}
+
+}  // namespace synth::columns

@@ -1,0 +1,67 @@
+// The columnar module: runs made batch by batch, with the interpreter lock
+// released while bars are generated, and their columns handed out as buffers.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string>
+
+#include "batch_type.hpp"
+#include "errors.hpp"
+#include "run_type.hpp"
+#include "synth/columns.hpp"
+#include "synth/synth.hpp"
+
+namespace synth::columns {
+namespace {
+
+PyObject* csv_header(PyObject*, PyObject* args) {
+    const char* name = nullptr;
+    unsigned long long depth = 0;
+    if (!PyArg_ParseTuple(args, "sK:csv_header", &name, &depth)) return nullptr;
+    const std::optional<encode::CsvTable> table = encode::csv_table(name);
+    if (!table) {
+        PyErr_Format(PyExc_ValueError, "no table '%s' (candles, trades, book, book_wide, funding)",
+                     name);
+        return nullptr;
+    }
+    return guarded([&] {
+        const std::string header = encode::csv_header(*table, depth);
+        return PyBytes_FromStringAndSize(header.data(), static_cast<Py_ssize_t>(header.size()));
+    });
+}
+
+int exec_module(PyObject* module) {
+    if (!load_synth_error() || !init_batch_types(module) || !init_run_type(module)) return -1;
+    return PyModule_AddStringConstant(module, "__version__", std::string(kVersion).c_str());
+}
+
+PyMethodDef module_methods[] = {
+    {"csv_header", csv_header, METH_VARARGS,
+     "csv_header(table, book_depth, /)\n--\n\n"
+     "The CSV header line of a table, with its line end."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_columns",
+    "Runs made batch by batch, their columns as buffers (`quarno_synth._columns`).",
+    0,
+    module_methods,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace synth::columns
+
+PyMODINIT_FUNC PyInit__columns(void) {
+    return PyModuleDef_Init(&synth::columns::module_def);
+}
