@@ -1,0 +1,212 @@
+"""Sweeps: one dataset, byte for byte, from one process, a process pool and a Dask cluster."""
+
+import concurrent.futures as cf
+import json
+import multiprocessing
+import os
+import signal
+import subprocess
+import sys
+
+import pytest
+
+import quarno_synth as qs
+
+pytest.importorskip("pyarrow.parquet")
+sweep = pytest.importorskip("quarno_synth.sweep")
+
+SPEC = {
+    "seed": 1,
+    "bars": 30,
+    "start_price": 50.0,
+    "regimes": [["trend", 20, 0.001, 0.02], ["crash", 10, 0.01, 0.03]],
+    "microstructure": {
+        "book_depth": 2,
+        "spread_bps": 4.0,
+        "trade_rate": 2.0,
+        "funding": {"interval_bars": 7, "base_rate": 0.0001, "sensitivity": 0.1},
+    },
+}
+OVERFLOW = dict(SPEC, start_price=1e300, regimes=[["vol", 30, 0.0, 1e300]])
+GRID = [
+    json.dumps(SPEC),
+    json.dumps(dict(SPEC, bars=0)),
+    json.dumps(OVERFLOW),
+    '{"seed": [',
+    json.dumps(dict(SPEC, seed=9, bars=12, regimes=[["range", 12, 0.1, 0.01]])),
+]
+PLANS = {
+    "seeds": dict(spec=SPEC, seeds=range(3, 15)),
+    "grid": dict(specs=GRID, seeds=range(2)),
+}
+
+
+def files(root):
+    """Every file under ``root`` (temporaries included) with its bytes."""
+    return {
+        p.relative_to(root).as_posix(): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()
+    }
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(
+        n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None
+    ) as local:
+        yield local.scheduler_address
+
+
+@pytest.fixture(scope="module")
+def reference(tmp_path_factory):
+    """Each plan's dataset made in this process."""
+    made = {}
+    for name, plan in PLANS.items():
+        root = tmp_path_factory.mktemp(name)
+        sweep.generate_dataset(**plan, path=root, max_workers=1)
+        made[name] = files(root)
+    return made
+
+
+@pytest.mark.parametrize("plan", sorted(PLANS))
+def test_pool_and_cluster_write_the_same_bytes(tmp_path, cluster, reference, plan):
+    sweep.generate_dataset(**PLANS[plan], path=tmp_path / "pool", max_workers=2)
+    with sweep.cluster_executor(cluster) as executor:
+        sweep.generate_dataset(**PLANS[plan], path=tmp_path / "cluster", executor=executor)
+    with cf.ThreadPoolExecutor(2) as threads:
+        sweep.generate_dataset(**PLANS[plan], path=tmp_path / "threads", executor=threads)
+    for where in ("pool", "cluster", "threads"):
+        assert files(tmp_path / where) == reference[plan], where
+
+
+def test_failed_runs_are_recorded_with_their_error(reference):
+    runs = json.loads(reference["grid"]["manifest.json"])["runs"]
+    for run in runs:
+        if run["status"] == "ok":
+            assert run["spec"] == json.dumps(json.loads(GRID[run["run"]]) | {"seed": run["seed"]},
+                                              separators=(",", ":"))
+            continue
+        with pytest.raises(qs.SynthError) as caught:
+            qs.generate(run["spec"])
+        assert run["error"] == str(caught.value)
+    assert [r["status"] for r in runs] == ["ok"] * 2 + ["failed"] * 6 + ["ok"] * 2
+    assert [r["error"][:6] for r in runs[2:8]] == ["bad sp"] * 2 + ["numeri"] * 2 + ["parse:"] * 2
+
+
+def interrupt(root, plan, executor):
+    def stop(done, total):
+        if done:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        sweep.generate_dataset(**plan, path=root, max_workers=2, on_runs=stop)
+
+
+def kill_a_worker(root, plan, executor):
+    def kill(done, total):
+        if done:
+            os.kill(next(iter(executor._processes.values())).pid, signal.SIGKILL)
+
+    with pytest.raises(sweep.SweepFailed, match="start the sweep again"):
+        sweep.generate_dataset(**plan, path=root, executor=executor, max_workers=2, on_runs=kill)
+
+
+def lose_files(root, plan, executor):
+    sweep.generate_dataset(**plan, path=root, executor=executor)
+    (root / "trades" / "seed=4" / "part-0.parquet").unlink()
+    (root / "book" / "seed=5" / ".part-0.parquet.tmp999").write_bytes(b"PAR1 cut short")
+    for table in ("candles", "funding"):
+        (root / table / "seed=7" / "part-0.parquet").unlink()
+
+
+@pytest.mark.parametrize("damage", [interrupt, kill_a_worker, lose_files])
+def test_started_again_a_sweep_ends_with_the_same_bytes(tmp_path, reference, damage):
+    plan = PLANS["seeds"]
+    forkserver = multiprocessing.get_context("forkserver")
+    with cf.ProcessPoolExecutor(2, mp_context=forkserver) as executor:
+        damage(tmp_path, plan, executor)
+    if damage is interrupt:  # Ctrl-C leaves no partial file behind
+        assert not [name for name in files(tmp_path) if "/." in name]
+    assert files(tmp_path) != reference["seeds"]
+    sweep.generate_dataset(**plan, path=tmp_path, max_workers=2)
+    assert files(tmp_path) == reference["seeds"]
+
+
+def test_read_back_with_pyarrow_dataset(tmp_path, reference):
+    ds = pytest.importorskip("pyarrow.dataset")
+    pd = pytest.importorskip("pandas")
+    for name, data in reference["seeds"].items():
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_bytes(data)
+    for table in ("candles", "trades", "book", "funding"):
+        dataset = ds.dataset(tmp_path / table, partitioning="hive")
+        assert dataset.schema.names[-1] == "seed"
+        for seed in PLANS["seeds"]["seeds"]:
+            got = dataset.to_table(filter=ds.field("seed") == seed).to_pandas()
+            expected = qs.to_pandas(qs.generate(dict(SPEC, seed=seed)))[table]
+            assert (got.pop("seed") == seed).all()
+            got["ts"] = got["ts"].astype(expected["ts"].dtype)
+            pd.testing.assert_frame_equal(got, expected, check_dtype=False, check_categorical=False)
+
+
+def cli(*args):
+    return subprocess.run(
+        [sys.executable, "-m", "quarno_synth", "sweep", *args], capture_output=True, timeout=120
+    )
+
+
+def test_cli_writes_the_api_dataset(tmp_path, reference):
+    (tmp_path / "grid.jsonl").write_text("\n".join(GRID) + "\n\n")
+    done = cli("--specs", str(tmp_path / "grid.jsonl"), "--seeds", "0:2", "-o", str(tmp_path / "d"))
+    assert done.returncode == 1 and done.stderr.count(b"\n") == 1, done.stderr
+    assert b"6 of 10 runs failed" in done.stderr and b"run=1,seed=0: bad spec" in done.stderr
+    assert files(tmp_path / "d") == reference["grid"]
+
+
+def another_sweep(t):
+    sweep.generate_dataset(SPEC, seeds=range(2), path=t / "out", max_workers=1)
+    return []
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["--seeds", "5:5"], "seeds '5:5' is an empty range"),
+        (["--seeds", "9:3"], "seeds '9:3' is an empty range"),
+        (["--seeds", "0:x"], "expected START:STOP"),
+        (["--seeds=-1:3"], "seeds are from 0 to 2^64 - 1"),
+        ([], "needs --seeds START:STOP"),
+        (["--seeds", "0:3", "--specs", "f"], "not both"),
+        (["--seeds", "0:3", "--scheduler", "x", "--workers", "2"], "leave out --workers"),
+    ],
+)
+def test_cli_bad_arguments_are_one_line_and_write_nothing(tmp_path, args, message):
+    (tmp_path / "spec.json").write_text(json.dumps(SPEC))
+    done = cli(str(tmp_path / "spec.json"), *args, "-o", str(tmp_path / "out"))
+    err = done.stderr.decode()
+    assert (done.returncode, err.count("\n")) == (2, 1) and message in err, err
+    assert not (tmp_path / "out").exists()
+
+
+@pytest.mark.parametrize(
+    "prepare, message",
+    [
+        (another_sweep, "holds another sweep"),
+        (lambda t: (t / "out").mkdir() or (t / "out" / "x.csv").write_text("a"), "holds no manifest"),
+    ],
+)
+def test_a_directory_of_something_else_is_refused(tmp_path, prepare, message):
+    prepare(tmp_path)
+    before = files(tmp_path)
+    (tmp_path / "spec.json").write_text(json.dumps(SPEC))
+    done = cli(str(tmp_path / "spec.json"), "--seeds", "0:3", "-o", str(tmp_path / "out"))
+    err = done.stderr.decode()
+    assert (done.returncode, err.count("\n")) == (2, 1) and message in err, err
+    assert files(tmp_path) == dict(before, **{"spec.json": json.dumps(SPEC).encode()})
+
+
+def test_an_unreachable_scheduler_is_an_error():
+    pytest.importorskip("distributed")
+    with pytest.raises(sweep.SweepError, match="cannot reach the scheduler at 'tcp://127.0.0.1:9'"):
+        with sweep.cluster_executor("tcp://127.0.0.1:9", timeout=0.5):
+            pass
