@@ -392,22 +392,39 @@ def _writer() -> Callable[..., dict[str, int]]:
     return write_tables
 
 
-def _one_run(task: _Task, partition: str, spec: str) -> dict[str, Any]:
-    write_tables = _writer()
+def _prepare(paths: Mapping[str, Path]) -> bool:
+    """Make the run's partition directories; whether its files are all there already.
 
+    Fresh directories need no look inside (the usual case, and the cheap one); in old ones
+    the leftovers of an attempt that was killed are removed.
+    """
+    fresh = True
+    for path in paths.values():
+        try:
+            os.mkdir(path.parent)
+        except FileExistsError:
+            fresh = False
+        except FileNotFoundError:  # the first partition of its table (or of its run)
+            os.makedirs(path.parent, exist_ok=True)
+    if fresh:
+        return False
+    complete = all(path.exists() for path in paths.values())
+    for path in paths.values():
+        _remove_temporaries(path.parent)
+        if not complete:
+            with contextlib.suppress(FileNotFoundError):
+                path.unlink()  # a run cut short between renames: make all four again
+    return complete
+
+
+def _one_run(task: _Task, partition: str, spec: str) -> dict[str, Any]:
     root = Path(task.root)
     paths = {table: root / table / partition / PART_FILE for table in TABLES}
-    if all(path.exists() for path in paths.values()):
-        for path in paths.values():
-            _remove_temporaries(path.parent)
+    if _prepare(paths):
         pq = require("pyarrow.parquet", "arrow", "sweeps (Parquet datasets)")
         rows = {table: pq.read_metadata(path).num_rows for table, path in paths.items()}
     else:
-        for path in paths.values():
-            path.parent.mkdir(parents=True, exist_ok=True)
-            _remove_temporaries(path.parent)
-            with contextlib.suppress(FileNotFoundError):
-                path.unlink()  # a run cut short between renames: make all four again
+        write_tables = _writer()
         try:
             rows = write_tables(spec, paths, "parquet", book=task.book, batch_bars=task.batch_bars)
         except SynthError as exc:
@@ -579,12 +596,19 @@ def _default_workers(executor: cf.Executor | None, max_workers: int | None) -> i
     return getattr(executor, "_max_workers", None) or os.cpu_count() or 1
 
 
-def _own_pool(workers: int) -> cf.ProcessPoolExecutor:
+def process_pool(workers: int | None = None) -> cf.ProcessPoolExecutor:
+    """A process pool for sweeps, to reuse over many of them (all cores by default).
+
+    Its workers are fresh interpreters that import the writers once, and Ctrl-C interrupts
+    the runs they are making but never the wait between tasks.
+    """
     methods = multiprocessing.get_all_start_methods()
     # a fresh interpreter per worker: forking a process that runs threads (Arrow's, Dask's)
     # can copy a held lock
     context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
-    return cf.ProcessPoolExecutor(workers, mp_context=context, initializer=_pool_worker_init)
+    return cf.ProcessPoolExecutor(
+        workers or os.cpu_count() or 1, mp_context=context, initializer=_pool_worker_init
+    )
 
 
 def _interrupt_pool(pool: cf.ProcessPoolExecutor) -> None:
@@ -656,7 +680,7 @@ def _execute(
             if on_runs is not None:
                 on_runs(done, len(runs))
     else:
-        pool = _own_pool(min(workers, len(tasks)))
+        pool = process_pool(min(workers, len(tasks)))
         try:
             _gather(pool, tasks, results, failed_early, len(runs), on_runs)
         except KeyboardInterrupt:
