@@ -2,10 +2,13 @@
 
 from ._quarno_synth import Synth, __version__
 from .api import generate, generate_text, open_synth, validate
+from .arrays import generate_arrays
 from .errors import SynthError
 from .examples import EXAMPLES, example_spec, example_text
+from .frames import generate_arrow, generate_frames, generate_polars, iter_batches
 from .plot import plot
-from .tables import to_arrow, to_pandas
+from .tables import to_arrow, to_pandas, to_polars
+from .writers import write_csv, write_parquet
 
 __all__ = [
     "EXAMPLES",
@@ -15,10 +18,18 @@ __all__ = [
     "example_spec",
     "example_text",
     "generate",
+    "generate_arrays",
+    "generate_arrow",
+    "generate_frames",
+    "generate_polars",
     "generate_text",
+    "iter_batches",
     "open_synth",
     "plot",
     "to_arrow",
     "to_pandas",
+    "to_polars",
     "validate",
+    "write_csv",
+    "write_parquet",
 ]

@@ -1,4 +1,4 @@
-"""Generated documents as pandas DataFrames or Arrow tables (optional extras)."""
+"""Generated documents as pandas DataFrames, Arrow tables or polars DataFrames (optional extras)."""
 
 from __future__ import annotations
 
@@ -53,7 +53,8 @@ def to_pandas(result: Result) -> dict[str, Any]:
     }
 
 
-def _arrow_type(pa: Any, name: str) -> Any:
+def arrow_type(pa: Any, name: str) -> Any:
+    """The Arrow type of column ``name`` (every column not named here is float64)."""
     kind = _kind(name)
     if kind == "timestamp":
         return pa.timestamp("s", tz="UTC")
@@ -75,6 +76,39 @@ def to_arrow(result: Result) -> dict[str, Any]:
 
 def arrow_table(pa: Any, table: str, columns: dict[str, list]) -> Any:
     """One Arrow table from the column lists of ``result_columns``."""
-    schema = pa.schema([(name, _arrow_type(pa, name)) for name in COLUMNS[table]])
+    schema = pa.schema([(name, arrow_type(pa, name)) for name in COLUMNS[table]])
     arrays = [pa.array(columns[name], type=schema.field(name).type) for name in COLUMNS[table]]
     return pa.Table.from_arrays(arrays, schema=schema)
+
+
+# polars keeps datetimes in milliseconds at the coarsest
+MS_LIMIT_SECS = (2**63 - 1) // 1000
+_MS_RANGE_ERROR = "timestamps beyond about 292 million years from 1970 do not fit {what}"
+
+
+def check_ms_range(first_ts: int, last_ts: int, what: str) -> None:
+    """Refuse seconds that milliseconds in an int64 cannot hold (they would wrap around)."""
+    if first_ts < -MS_LIMIT_SECS or last_ts > MS_LIMIT_SECS:
+        raise ValueError(_MS_RANGE_ERROR.format(what=what))
+
+
+def polars_tables(pl: Any, tables: dict[str, Any]) -> dict[str, Any]:
+    """polars DataFrames of Arrow tables; ``ts`` becomes Datetime("ms", "UTC")."""
+    pc = require("pyarrow.compute", "polars", "to_polars")
+    for table in tables.values():
+        ts = table.column("ts")
+        if len(ts) > ts.null_count:
+            bounds = pc.min_max(ts.cast("int64"))
+            check_ms_range(bounds["min"].as_py(), bounds["max"].as_py(), "polars")
+    return {name: pl.from_arrow(table) for name, table in tables.items()}
+
+
+def to_polars(result: Result) -> dict[str, Any]:
+    """polars DataFrames "candles", "trades", "book" and "funding", made from ``to_arrow``.
+
+    ``ts`` is Datetime("ms", "UTC") (polars has no seconds unit; timestamps beyond its range
+    raise ValueError), ``side`` is a string column, nulls stay null.
+    """
+    pl = require("polars", "polars", "to_polars")
+    require("pyarrow", "polars", "to_polars")
+    return polars_tables(pl, to_arrow(result))

@@ -1,0 +1,101 @@
+"""A run's tables as numpy columns, straight from the native batches (no JSON in between).
+
+The tables and columns are those of ``to_pandas``; here ``ts`` is int64 seconds and ``side``
+is a uint8 code (see SIDES). Columns taken over from a batch are views of its memory.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+from ._optional import require
+from .api import Spec
+from .batches import RawColumns, check_book, concat_raw, whole_run
+
+# The names of the side codes 0 and 1.
+SIDES = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
+
+BOOK_SIDES_ENTRY = "book_levels"
+
+Arrays = dict[str, Any]
+
+
+def wide_book_columns(depth: int) -> tuple[str, ...]:
+    """ts, bid_price_0, bid_qty_0, ..., bid_qty_{d-1}, ask_price_0, ..., ask_qty_{d-1}."""
+    names = ["ts"]
+    for side in SIDES["book"]:
+        for level in range(depth):
+            names += [f"{side}_price_{level}", f"{side}_qty_{level}"]
+    return tuple(names)
+
+
+def book_sides(raw: RawColumns) -> Arrays:
+    """ts per bar, and (bars, depth) views of the level columns per side (level 0 = best)."""
+    shape = (raw.bars, 2, raw.depth)
+    price = raw.arrays["level_price"].reshape(shape)
+    qty = raw.arrays["level_qty"].reshape(shape)
+    return {
+        "ts": raw.arrays["ts"],
+        "bid_price": price[:, 0, :],
+        "bid_qty": qty[:, 0, :],
+        "ask_price": price[:, 1, :],
+        "ask_qty": qty[:, 1, :],
+    }
+
+
+def _long_book(np: Any, raw: RawColumns) -> Arrays:
+    depth, bars = raw.depth, raw.bars
+    # rows per bar: bids level 0..d-1, then asks level 0..d-1
+    sides = np.repeat(np.array([0, 1], dtype=np.uint8), depth)
+    return {
+        "ts": np.repeat(raw.arrays["ts"], 2 * depth),
+        "side": np.tile(sides, bars),
+        "level": np.tile(np.arange(depth, dtype=np.int64), 2 * bars),
+        "price": raw.arrays["level_price"],
+        "qty": raw.arrays["level_qty"],
+    }
+
+
+def _wide_book(raw: RawColumns) -> Arrays:
+    sides = book_sides(raw)
+    columns = {"ts": sides["ts"]}
+    for side in SIDES["book"]:
+        price, qty = sides[f"{side}_price"], sides[f"{side}_qty"]
+        for level in range(raw.depth):
+            columns[f"{side}_price_{level}"] = price[:, level]
+            columns[f"{side}_qty_{level}"] = qty[:, level]
+    return columns
+
+
+def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
+    """The four tables of ``raw`` as numpy columns."""
+    a = raw.arrays
+    return {
+        "candles": {name: a[name] for name in ("ts", "open", "high", "low", "close", "volume")},
+        "trades": {
+            "ts": a["trade_ts"],
+            "seq": a["trade_seq"],
+            "price": a["trade_price"],
+            "qty": a["trade_qty"],
+            "side": a["trade_side"],
+        },
+        "book": _long_book(np, raw) if book == "long" else _wide_book(raw),
+        "funding": {"ts": a["funding_ts"], "rate": a["funding_rate"]},
+    }
+
+
+def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
+    """Run ``spec`` and return its tables as numpy columns: {table: {column: ndarray}}.
+
+    Tables "candles", "trades", "book" (long form, or wide with ``book="wide"``) and
+    "funding" have the columns of ``to_pandas``, with ``ts`` as int64 seconds and ``side`` as
+    uint8 codes (trades: 0 buy, 1 sell; book: 0 bid, 1 ask). A fifth entry "book_levels"
+    holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
+    (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
+    """
+    check_book(book)
+    np = require("numpy", "numpy", "generate_arrays")
+    raw = concat_raw(np, whole_run(np, spec))
+    tables = table_arrays(np, raw, book)
+    tables[BOOK_SIDES_ENTRY] = book_sides(raw)
+    return tables
