@@ -45,11 +45,6 @@ class Progress:
         percent = 100 if total == 0 else done * 100 // total
         self._show(f"{self._label} {percent:3d}%")
 
-    def count(self, done: int, total: int) -> None:
-        """Items (e.g. runs) finished so far in the current phase."""
-        percent = 100 if total == 0 else done * 100 // total
-        self._show(f"{self._label} {done:,}/{total:,} {percent:3d}%")
-
     def finish(self, summary: str | None = None) -> None:
         """Clear the line, leaving ``summary`` on it when given."""
         if not self.enabled:
@@ -61,3 +56,8 @@ class Progress:
             self.stream.write("\n")
         self.stream.flush()
         self._width = 0
+
+    def count(self, done: int, total: int) -> None:
+        """Items (e.g. runs) finished so far in the current phase."""
+        percent = 100 if total == 0 else done * 100 // total
+        self._show(f"{self._label} {done:,}/{total:,} {percent:3d}%")

@@ -385,10 +385,8 @@ def _remove_empty(root: Path, partition: str) -> None:
 
 
 def _writer() -> Callable[..., dict[str, int]]:
-    try:
-        from .writers import write_tables
-    except ImportError:  # until the batch writers land
-        return _standin_write_tables
+    from .writers import write_tables
+
     return write_tables
 
 
@@ -427,7 +425,7 @@ def _one_run(task: _Task, partition: str, spec: str) -> dict[str, Any]:
         write_tables = _writer()
         try:
             rows = write_tables(spec, paths, "parquet", book=task.book, batch_bars=task.batch_bars)
-        except SynthError as exc:
+        except ValueError as exc:  # SynthError, or a run the format cannot hold
             _remove_empty(root, partition)
             return {"error": str(exc)}
         except MemoryError:
@@ -476,88 +474,6 @@ def _pool_worker_init() -> None:
     _IN_POOL_WORKER = True
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     _writer()  # imports the writers (and pyarrow) once per worker, not in its first task
-
-
-# --- stand-in for writers.write_tables (Parquet, long book) until that module lands ----------
-
-
-def _standin_arrow(pa: Any, np: Any, batch: Any) -> dict[str, Any]:
-    ts_type = pa.timestamp("s", tz="UTC")
-
-    def col(name: str, dtype: str) -> Any:
-        return np.frombuffer(batch.column(name), dtype=dtype)
-
-    def floats(name: str) -> Any:
-        return pa.array(col(name, "float64"), from_pandas=True)  # NaN: null
-
-    def stamps(values: Any) -> Any:
-        return pa.array(values, type=pa.int64()).cast(ts_type)
-
-    depth, bars = batch.book_depth, batch.bars
-    ts = col("ts", "int64")
-    sides = np.array(["buy", "sell"])
-    return {
-        "candles": pa.table(
-            {"ts": stamps(ts), **{k: floats(k) for k in ("open", "high", "low", "close", "volume")}}
-        ),
-        "trades": pa.table(
-            {
-                "ts": stamps(col("trade_ts", "int64")),
-                "seq": pa.array(col("trade_seq", "uint64")),
-                "price": floats("trade_price"),
-                "qty": floats("trade_qty"),
-                "side": pa.array(sides[col("trade_side", "uint8")]),
-            }
-        ),
-        "book": pa.table(
-            {
-                "ts": stamps(np.repeat(ts, 2 * depth)),
-                "side": pa.array(np.tile(np.repeat(np.array(["bid", "ask"]), depth), bars)),
-                "level": pa.array(np.tile(np.arange(depth, dtype="int64"), 2 * bars)),
-                "price": floats("level_price"),
-                "qty": floats("level_qty"),
-            }
-        ),
-        "funding": pa.table(
-            {"ts": stamps(col("funding_ts", "int64")), "rate": floats("funding_rate")}
-        ),
-    }
-
-
-def _standin_write_tables(spec, paths, fmt, *, book="long", batch_bars=None, on_bars=None):
-    pa = require("pyarrow", "arrow", "Parquet output")
-    pq = require("pyarrow.parquet", "arrow", "Parquet output")
-    np = require("numpy", "arrow", "Parquet output")
-    from ._columns import Run
-
-    try:
-        run = Run(spec)
-    except ValueError as exc:
-        raise SynthError(str(exc)) from None
-    size = batch_bars or max(1, (8 << 20) // max(1, run.bar_bytes))
-    temps = {t: p.with_name(f".{p.name}.tmp{os.getpid()}") for t, p in paths.items()}
-    writers: dict[str, Any] = {}
-    rows = dict.fromkeys(paths, 0)
-    try:
-        while (batch := run.next_batch(size)) is not None:
-            for table, arrow in _standin_arrow(pa, np, batch).items():
-                if table not in writers:
-                    writers[table] = pq.ParquetWriter(temps[table], arrow.schema)
-                writers[table].write_table(arrow)
-                rows[table] += arrow.num_rows
-        for writer in writers.values():
-            writer.close()
-        for table, path in paths.items():
-            os.replace(temps[table], path)
-        return rows
-    except BaseException:
-        for writer in writers.values():
-            with contextlib.suppress(Exception):
-                writer.close()
-        for temp in temps.values():
-            with contextlib.suppress(OSError):
-                temp.unlink()
-        raise
 
 
 # --- running the tasks -----------------------------------------------------------------------

@@ -143,7 +143,7 @@ def test_read_back_with_pyarrow_dataset(tmp_path, reference):
         assert dataset.schema.names[-1] == "seed"
         for seed in PLANS["seeds"]["seeds"]:
             got = dataset.to_table(filter=ds.field("seed") == seed).to_pandas()
-            expected = qs.to_pandas(qs.generate(dict(SPEC, seed=seed)))[table]
+            expected = qs.generate_frames(dict(SPEC, seed=seed))[table]
             assert (got.pop("seed") == seed).all()
             got["ts"] = got["ts"].astype(expected["ts"].dtype)
             pd.testing.assert_frame_equal(got, expected, check_dtype=False, check_categorical=False)
