@@ -15,6 +15,7 @@ import copy
 import hashlib
 import json
 import multiprocessing
+import operator
 import os
 import signal
 from dataclasses import dataclass
@@ -70,7 +71,7 @@ def parse_seeds(text: str) -> range:
     seeds = range(*numbers)
     if len(seeds) == 0:
         raise SweepError(f"seeds '{text}' is an empty range (the stop is excluded, like range())")
-    return _checked_seeds(seeds, text)
+    return _checked_seeds(seeds, f"'{text}'")
 
 
 def _checked_seeds(seeds: Sequence[int], label: str) -> Sequence[int]:
@@ -79,11 +80,17 @@ def _checked_seeds(seeds: Sequence[int], label: str) -> Sequence[int]:
     if isinstance(seeds, range):
         low, high = (seeds[0], seeds[-1]) if seeds.step > 0 else (seeds[-1], seeds[0])
         if low < 0 or high >= _SEED_LIMIT:
-            raise SweepError(f"seeds '{label}': seeds are from 0 to 2^64 - 1")
+            raise SweepError(f"seeds {label}: seeds are from 0 to 2^64 - 1")
         return seeds
+    try:
+        if any(isinstance(seed, bool) for seed in seeds):
+            raise TypeError
+        seeds = [operator.index(seed) for seed in seeds]  # numpy integers too
+    except TypeError:
+        raise SweepError("seeds must be integers from 0 to 2^64 - 1") from None
     for seed in seeds:
-        if isinstance(seed, bool) or not isinstance(seed, int) or not 0 <= seed < _SEED_LIMIT:
-            raise SweepError(f"seed {seed!r} is not an integer from 0 to 2^64 - 1")
+        if not 0 <= seed < _SEED_LIMIT:
+            raise SweepError(f"seed {seed} is not an integer from 0 to 2^64 - 1")
     if len(set(seeds)) != len(seeds):
         raise SweepError("seeds repeat: every seed names one partition, give each once")
     return seeds
@@ -122,12 +129,20 @@ def _as_text(spec: Spec) -> str:
 
 def _read(spec: Spec) -> tuple[Any, str]:
     """(spec value, spec text) of a spec the generator accepts; SynthError otherwise."""
+    from . import _json
+    from .api import _WHITE_SPACE
+
     text = _as_text(spec)
-    if isinstance(spec, (str, bytes, bytearray)):
-        open_synth(text)  # the reader's own error, with its position
-        return json.loads(text), text
-    validate(spec)
-    return copy.deepcopy(spec), text
+    if not isinstance(spec, (str, bytes, bytearray)):
+        validate(spec)
+        return copy.deepcopy(spec), text
+    open_synth(text)  # the reader's own error, with its position
+    try:  # the value again, to put other seeds into it
+        value = json.loads(text.strip(_WHITE_SPACE))
+        _json.dumps(value)
+    except ValueError as exc:
+        raise SynthError(f"spec is not representable as JSON: {exc}") from None
+    return value, text
 
 
 def _field(value: Any, name: str, index: int) -> Any:
@@ -165,7 +180,7 @@ def _plan(spec: Spec | None, seeds: Any, specs: Sequence[Spec] | None) -> list[_
     if isinstance(seeds, str):
         seeds = parse_seeds(seeds)
     elif seeds is not None:
-        seeds = _checked_seeds(seeds if isinstance(seeds, range) else list(seeds), "seeds")
+        seeds = _checked_seeds(seeds if isinstance(seeds, range) else list(seeds), repr(seeds))
     if spec is not None:
         if seeds is None:
             raise SweepError("a sweep over one spec needs seeds (e.g. seeds=range(1000))")
