@@ -2,7 +2,7 @@
 
 Not a test. Run after installing the package with the arrow and cluster extras:
 
-    python bench/sweep_bench.py [--seeds 64] [--repeats 1] [--small-seeds 1000]
+    python bench/sweep_bench.py [--seeds 64] [--repeats 1] [--small-seeds 1000] [--small-repeats 3]
 
 Large runs: SEEDS seeds of 20,000 bars x book depth 20 x trade rate 5, written as Parquet;
 runs per second with 1 and 2 workers, on a process pool and on a Dask LocalCluster (one
@@ -14,8 +14,8 @@ directly with ``writers.write_tables`` in this process is the baseline; the over
 is the sweep's wall time times its workers, divided by the runs, minus that baseline (task
 shipping, partition directories, digests, the manifest).
 
-Times are wall clock (the workers are other processes), best of REPEATS; the machine may be
-shared, so run it when it is quiet.
+Times are wall clock (the workers are other processes), the best of the repeats; on a shared
+machine the other work shows directly in them, so run it when the machine is quiet.
 """
 
 from __future__ import annotations
@@ -90,7 +90,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seeds", type=int, default=64)
     parser.add_argument("--small-seeds", type=int, default=1000)
-    parser.add_argument("--repeats", type=int, default=1)
+    parser.add_argument("--repeats", type=int, default=1, help="of the large sweeps")
+    parser.add_argument("--small-repeats", type=int, default=3, help="of the small sweeps")
     parser.add_argument("--no-cluster", action="store_true", help="skip the Dask LocalCluster")
     args = parser.parse_args()
 
@@ -101,9 +102,12 @@ def main() -> int:
     rows = []
     with tempfile.TemporaryDirectory(prefix="sweep-bench-") as name:
         scratch = Path(name)
-        base = direct_per_run(scratch, 100, args.small_seeds, args.repeats)
+        base = direct_per_run(scratch, 100, args.small_seeds, args.small_repeats)
         large = direct_per_run(scratch, 20_000, 2, 1)
-        print(f"write_tables alone: {large * 1e3:.0f} ms per large run, {base * 1e3:.2f} ms per small run")
+        print(
+            f"write_tables alone: {large * 1e3:.0f} ms per large run, "
+            f"{base * 1e3:.2f} ms per small run"
+        )
         backends = [("process pool", sweep.process_pool)]
         if not args.no_cluster:
             backends.append(("Dask LocalCluster", None))
@@ -134,7 +138,7 @@ def main() -> int:
                         scratch, 20_000, args.seeds, args.repeats, executor=executor
                     )
                     small = timed_sweep(
-                        scratch, 100, args.small_seeds, args.repeats, executor=executor
+                        scratch, 100, args.small_seeds, args.small_repeats, executor=executor
                     )
                 finally:
                     closer()
@@ -148,7 +152,7 @@ def main() -> int:
                 )
 
     print()
-    print("| executor | workers | large runs/s | speed-up | small runs/s | overhead per small run |")
+    print("| executor | workers | large runs/s | speed-up | small runs/s | overhead per run |")
     print("|---|---|---|---|---|---|")
     one = {}
     for label, workers, big, small, overhead in rows:

@@ -319,7 +319,9 @@ def _check_directory(root: Path, header: dict, runs: list[_Run]) -> bool:
     manifest_path = root / MANIFEST
     if not manifest_path.exists():
         if root.exists() and any(not p.name.startswith(".") for p in root.iterdir()):
-            raise SweepError(f"'{root}' is not empty and holds no {MANIFEST}: choose a new directory")
+            raise SweepError(
+                f"'{root}' is not empty and holds no {MANIFEST}: choose a new directory"
+            )
         return False
     try:
         found = json.loads(manifest_path.read_bytes())

@@ -32,7 +32,9 @@ def add_sweep_parser(commands: argparse._SubParsersAction) -> None:
         help="seeds START to STOP-1 (also START:STOP:STEP, or one seed); replaces the spec's seed",
     )
     parser.add_argument("-o", "--output", metavar="DIR", required=True, help="dataset directory")
-    parser.add_argument("--workers", type=int, metavar="N", help="worker processes (default: cores)")
+    parser.add_argument(
+        "--workers", type=int, metavar="N", help="worker processes (default: one per core)"
+    )
     parser.add_argument(
         "--threads", action="store_true", help="a pool of threads instead of processes"
     )

@@ -43,9 +43,8 @@ PLANS = {
 
 def files(root):
     """Every file under ``root`` (temporaries included) with its bytes."""
-    return {
-        p.relative_to(root).as_posix(): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()
-    }
+    paths = sorted(p for p in root.rglob("*") if p.is_file())
+    return {p.relative_to(root).as_posix(): p.read_bytes() for p in paths}
 
 
 @pytest.fixture(scope="module")
@@ -192,7 +191,7 @@ def test_cli_bad_arguments_are_one_line_and_write_nothing(tmp_path, args, messag
     "prepare, message",
     [
         (another_sweep, "holds another sweep"),
-        (lambda t: (t / "out").mkdir() or (t / "out" / "x.csv").write_text("a"), "holds no manifest"),
+        (lambda t: (t / "out").mkdir() or (t / "out" / "a").write_text(""), "holds no manifest"),
     ],
 )
 def test_a_directory_of_something_else_is_refused(tmp_path, prepare, message):
