@@ -209,3 +209,10 @@ def test_an_unreachable_scheduler_is_an_error():
     with pytest.raises(sweep.SweepError, match="cannot reach the scheduler at 'tcp://127.0.0.1:9'"):
         with sweep.cluster_executor("tcp://127.0.0.1:9", timeout=0.5):
             pass
+
+
+def test_without_dask_the_error_names_the_extra(monkeypatch):
+    monkeypatch.setitem(sys.modules, "distributed", None)  # import fails as if not installed
+    with pytest.raises(ImportError, match=r'pip install "quarno_synth\[cluster\]"'):
+        with sweep.cluster_executor("tcp://127.0.0.1:9"):
+            pass
