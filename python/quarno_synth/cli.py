@@ -15,7 +15,6 @@ from typing import NoReturn, Sequence
 from . import _json
 from ._optional import require
 from .api import generate_text, open_synth
-from .columns import result_columns
 from .errors import SynthError
 from .examples import EXAMPLES, UnknownExample, example_text
 from .files import replacing, table_paths, write_text
@@ -71,6 +70,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     gen.add_argument(
         "-o", "--output", metavar="PATH", help="output file (json) or directory (csv, parquet)"
+    )
+    gen.add_argument(
+        "--book",
+        choices=("long", "wide"),
+        help="csv, parquet: the book table with one row per level and side (long, the default) "
+        "or one row per bar (wide)",
     )
 
     val = commands.add_parser(
@@ -147,41 +152,58 @@ def _cmd_generate(args: argparse.Namespace) -> int:
     to_files = args.format != "json"
     if to_files and not args.output:
         raise UserError(f"--format {args.format} needs -o DIR, the directory for the table files")
+    if not to_files and args.book is not None:
+        raise UserError("--book applies to --format csv and --format parquet")
     if to_files:
         out_dir = Path(args.output)
         if out_dir.exists() and not out_dir.is_dir():
             raise UserError(f"cannot write tables into '{out_dir}': not a directory")
         if args.format == "parquet":
             require("pyarrow.parquet", "arrow", "--format parquet")
+            require("numpy", "arrow", "--format parquet")
     out_file = None if to_files or args.output in (None, "-") else Path(args.output)
     if out_file is not None and not out_file.parent.is_dir():
         raise UserError(f"cannot write '{out_file}': directory '{out_file.parent}' does not exist")
 
     label, text = _read_spec(args)
     progress = Progress.for_terminal() if (to_files or out_file is not None) else Progress(False)
+    if to_files:
+        return _generate_tables(label, text, args.format, args.book or "long", out_dir, progress)
     response = _run(label, text, args.stream, progress)
-
     if out_file is not None:
         progress.step(f"writing {out_file}")
         _write(out_file, lambda: write_text(out_file, response))
         progress.finish()
-    elif not to_files:
-        _write_stdout(response)
     else:
-        progress.step("reading the result")
-        columns = result_columns(response)
-        _write(
-            out_dir,
-            lambda: write_tables(
-                out_dir,
-                args.format,
-                columns,
-                on_table=lambda _table, path: progress.step(f"writing {path}"),
-                on_rows=progress.rows,
-            ),
+        _write_stdout(response)
+    return 0
+
+
+def _generate_tables(
+    label: str, text: str, fmt: str, book: str, out_dir: Path, progress: Progress
+) -> int:
+    """Run batch by batch into the four table files: memory stays bounded whatever the bars."""
+    try:
+        run = prepare_run(text, fmt, book)
+    except SynthError as exc:
+        raise UserError(f"{label}: {exc}", 1) from None
+    except ValueError as exc:  # data the chosen format cannot hold
+        raise UserError(f"cannot write '{out_dir}': {exc}") from None
+    progress.step(f"generating {run.bars:,} bars")
+    rows: dict[str, int] = {}
+
+    def write() -> None:
+        out_dir.mkdir(parents=True, exist_ok=True)
+        rows.update(
+            write_run(run, table_paths(out_dir, fmt), fmt, book=book, on_bars=progress.bars)
         )
-        rows = sum(len(next(iter(cols.values()), [])) for cols in columns.values())
-        progress.finish(f"wrote 4 {args.format} files ({rows:,} rows) to {out_dir}")
+
+    try:
+        _write(out_dir, write)
+    except SynthError as exc:  # the run failed part way ("numeric: ...")
+        progress.finish()
+        raise UserError(f"{label}: {exc}", 1) from None
+    progress.finish(f"wrote 4 {fmt} files ({sum(rows.values()):,} rows) to {out_dir}")
     return 0
 
 
@@ -191,6 +213,8 @@ def _write(target: Path, action) -> None:
     except OSError as exc:
         name = exc.filename if isinstance(exc.filename, str) else target
         raise UserError(f"cannot write '{name}': {exc.strerror or exc}") from None
+    except SynthError:
+        raise
     except ValueError as exc:  # data the chosen format cannot hold
         raise UserError(f"cannot write '{target}': {exc}") from None
 

@@ -26,6 +26,10 @@ OnBars = Callable[[int, int], None]
 
 FORMATS = ("parquet", "csv")
 
+# Parquet columns with few distinct values per row group; prices, quantities and rates are
+# nearly all distinct, and trying a dictionary on them costs more time than it saves bytes.
+_DICTIONARY = ("ts", "side", "level")
+
 _temporaries = itertools.count()
 
 
@@ -89,7 +93,11 @@ class _ParquetFiles:
             for table, path in temps.items():
                 self._files[table] = open(path, "wb")
                 schema = arrow_schema(self._pa, table, book, depth)
-                self._writers[table] = self._pq.ParquetWriter(self._files[table], schema)
+                self._writers[table] = self._pq.ParquetWriter(
+                    self._files[table],
+                    schema,
+                    use_dictionary=[name for name in schema.names if name in _DICTIONARY],
+                )
         except BaseException:
             self.abort()
             raise
