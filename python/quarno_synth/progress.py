@@ -83,5 +83,9 @@ class Progress:
 
     def count(self, done: int, total: int) -> None:
         """Items (e.g. runs) finished so far in the current phase."""
+        now = time.monotonic()
+        if not self.enabled or (done < total and now - self._shown_at < _REDRAW_SECS):
+            return
+        self._shown_at = now
         percent = 100 if total == 0 else done * 100 // total
-        self._show(f"{self._label} {done:,}/{total:,} {percent:3d}%")
+        self._show(f"{self._label} {percent:3d}% ({done:,}/{total:,} runs)")
