@@ -294,8 +294,9 @@ def _identity(manifest: Mapping[str, Any]) -> dict[str, Any]:
 
 
 def _manifest_bytes(manifest: Mapping[str, Any]) -> bytes:
-    text = json.dumps(manifest, sort_keys=True, indent=1, ensure_ascii=False, allow_nan=False)
-    return (text + "\n").encode("utf-8")
+    # ASCII with escapes: any spec text, even one that is not valid Unicode, is written exactly
+    text = json.dumps(manifest, sort_keys=True, indent=1, ensure_ascii=True, allow_nan=False)
+    return (text + "\n").encode("ascii")
 
 
 def _write_manifest(root: Path, manifest: Mapping[str, Any]) -> None:
@@ -679,6 +680,8 @@ def generate_dataset(
     root.mkdir(parents=True, exist_ok=True)
     with _locked(root):
         resuming = _check_directory(root, header, runs)
+        for stale in root.glob(f".{MANIFEST}.tmp*"):  # a manifest write that was cut short
+            stale.unlink()
         if not resuming:
             _write_manifest(root, _manifest(header, runs, {}))
         results = _execute(runs, root, book, batch_bars, executor, max_workers, on_runs)

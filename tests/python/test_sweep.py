@@ -113,7 +113,8 @@ def kill_a_worker(root, plan, executor):
 def lose_files(root, plan, executor):
     sweep.generate_dataset(**plan, path=root, executor=executor)
     (root / "trades" / "seed=4" / "part-0.parquet").unlink()
-    (root / "book" / "seed=5" / ".part-0.parquet.tmp999").write_bytes(b"PAR1 cut short")
+    (root / "book" / "seed=5" / ".part-0.parquet.999-0.tmp").write_bytes(b"PAR1 cut short")
+    (root / ".manifest.json.tmp999").write_bytes(b'{"format"')
     for table in ("candles", "funding"):
         (root / table / "seed=7" / "part-0.parquet").unlink()
 
