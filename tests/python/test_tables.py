@@ -249,6 +249,15 @@ def test_write_tables_counts_rows_and_reports_bars(tmp_path):
     assert rows == {t: len(frames[t]) for t in TABLES}
     assert seen == [(10, 23), (20, 23), (23, 23)]
 
+    def interrupt(done, total):
+        raise KeyboardInterrupt
+
+    out = tmp_path / "interrupted"
+    out.mkdir()
+    with pytest.raises(KeyboardInterrupt):
+        write_tables(s, {t: out / f"{t}.parquet" for t in TABLES}, "parquet", on_bars=interrupt)
+    assert list(out.iterdir()) == []
+
 
 @pytest.mark.parametrize("call", ["parquet", "polars"])
 def test_timestamps_beyond_milliseconds_are_refused(tmp_path, call):
