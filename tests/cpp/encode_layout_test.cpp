@@ -167,11 +167,12 @@ TEST_P(EncodeValueTest, EveryNumberSlot) {
     bar.funding = Funding{ts, v};
     const std::string level = R"({"price":)" + t + R"(,"qty":)" + t + "}";
     const std::string want =
-        R"({"candles":[{"ts":-9223372036854775808,"open":)" + t + R"(,"high":)" + t + R"(,"low":)" + t +
-        R"(,"close":)" + t + R"(,"volume":)" + t +
+        R"({"candles":[{"ts":-9223372036854775808,"open":)" + t + R"(,"high":)" + t + R"(,"low":)" +
+        t + R"(,"close":)" + t + R"(,"volume":)" + t +
         R"(}],"book_snapshots":[{"ts":-9223372036854775808,"bids":[)" + level + R"(],"asks":[)" +
-        level + R"(]}],"trades":[{"ts":-9223372036854775808,"seq":18446744073709551615,"price":)" + t +
-        R"(,"qty":)" + t + R"(,"side":"sell"}],"funding":[{"ts":-9223372036854775808,"rate":)" + t + "}]}";
+        level + R"(]}],"trades":[{"ts":-9223372036854775808,"seq":18446744073709551615,"price":)" +
+        t + R"(,"qty":)" + t + R"(,"side":"sell"}],"funding":[{"ts":-9223372036854775808,"rate":)" +
+        t + "}]}";
     EXPECT_EQ(grouped(bars_of({bar})), want);
     EXPECT_EQ(grouped(bars_of({bar}), NumberPath::general), want);
 }
@@ -199,14 +200,15 @@ TEST(EncodeLayoutTest, GeneratedNullsAreWrittenAsNull) {
     ASSERT_TRUE(made.ok());
     const ColumnBatch& b = made.value();
     std::size_t nulls = 0;
-    for (const auto* c : {&b.open, &b.high, &b.low, &b.close, &b.volume, &b.level_price,
-                          &b.level_qty}) {
+    for (const auto* c :
+         {&b.open, &b.high, &b.low, &b.close, &b.volume, &b.level_price, &b.level_qty}) {
         for (double v : c->view()) nulls += std::isnan(v) ? 1 : 0;
     }
     ASSERT_EQ(nulls, 4u * (4 + 2 * 2));  // open, high, low, close and every level price
     const auto count = [](const std::string& text, const std::string& word) {
         std::size_t n = 0;
-        for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        for (std::size_t at = text.find(word); at != std::string::npos;
+             at = text.find(word, at + 1))
             ++n;
         return n;
     };

@@ -42,10 +42,10 @@ void append(Column<T>& into, const Column<T>& from) {
 void append(ColumnBatch& into, const ColumnBatch& from) {
     into.book_depth = from.book_depth;
     append(into.ts, from.ts);
-    for (auto c : {&ColumnBatch::open, &ColumnBatch::high, &ColumnBatch::low, &ColumnBatch::close,
-                   &ColumnBatch::volume, &ColumnBatch::level_price, &ColumnBatch::level_qty,
-                   &ColumnBatch::trade_price, &ColumnBatch::trade_qty,
-                   &ColumnBatch::funding_rate}) {
+    for (auto c :
+         {&ColumnBatch::open, &ColumnBatch::high, &ColumnBatch::low, &ColumnBatch::close,
+          &ColumnBatch::volume, &ColumnBatch::level_price, &ColumnBatch::level_qty,
+          &ColumnBatch::trade_price, &ColumnBatch::trade_qty, &ColumnBatch::funding_rate}) {
         append(into.*c, from.*c);
     }
     append(into.trade_ts, from.trade_ts);
@@ -102,12 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Funding intervals of 3 and 10 straddle batches of 7.
         BatchCase{"trades_funding_depth1", make_spec({{RegimeKind::vol, 40, 0, 0.02}}, 1, 3.0, 3)},
-        BatchCase{"range_regimes_straddle",
-                  make_spec({{RegimeKind::range, 5, 0.4, 0.03},
-                             {RegimeKind::range, 9, 0.7, 0.02},
-                             {RegimeKind::trend, 4, 0.01, 0.02},
-                             {RegimeKind::crash, 6, 0.02, 0.04}},
-                            4, 2.0, 10)},
+        BatchCase{"range_regimes_straddle", make_spec({{RegimeKind::range, 5, 0.4, 0.03},
+                                                       {RegimeKind::range, 9, 0.7, 0.02},
+                                                       {RegimeKind::trend, 4, 0.01, 0.02},
+                                                       {RegimeKind::crash, 6, 0.02, 0.04}},
+                                                      4, 2.0, 10)},
         BatchCase{"deep_book_many_trades",
                   make_spec({{RegimeKind::crash, 12, -0.01, 0.02}}, 30, 40.0, 1)},
         BatchCase{"quiet", make_spec({{RegimeKind::trend, 15, 0.001, 0.01}}, 1, 0.0, 0)},

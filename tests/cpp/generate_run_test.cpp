@@ -109,7 +109,7 @@ std::vector<Bar> reference(const GenSpec& s) {
                     sum += returns[q];
                 rec.funding =
                     Funding{ts, r8((sum / static_cast<double>(w)) * ms.funding->sensitivity +
-                                        ms.funding->base_rate)};
+                                   ms.funding->base_rate)};
             }
             out.push_back(rec);
             price = close;
