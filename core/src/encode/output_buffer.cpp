@@ -1,6 +1,6 @@
 #include "encode/output_buffer.hpp"
 
-#include "encode/huge_pages.hpp"
+#include "base/huge_pages.hpp"
 
 namespace synth::encode {
 

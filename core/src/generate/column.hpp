@@ -9,6 +9,8 @@
 #include <span>
 #include <type_traits>
 
+#include "base/huge_pages.hpp"
+
 namespace synth::generate {
 
 template <class T>
@@ -26,6 +28,7 @@ class Column {
     void reserve(std::size_t capacity) {
         if (capacity <= capacity_) return;
         auto larger = std::make_unique_for_overwrite<T[]>(capacity);
+        advise_huge_pages(larger.get(), capacity * sizeof(T));
         if (size_ != 0) std::memcpy(larger.get(), data_.get(), size_ * sizeof(T));
         data_ = std::move(larger);
         capacity_ = capacity;
