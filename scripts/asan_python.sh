@@ -35,7 +35,7 @@ run_suite() {
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$py" -m pytest -q -p no:cacheprovider \
         python/test_module.py python/test_commands.py python/test_properties.py \
-        python/test_reference_walk.py \
+        python/test_reference_walk.py python/test_columns_module.py \
         -k "not test_no_growth_over_many_handles_and_commands"
 }
 # LeakSanitizer's final scan stops every thread with ptrace; when the machine

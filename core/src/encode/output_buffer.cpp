@@ -1,6 +1,6 @@
 #include "encode/output_buffer.hpp"
 
-#include "encode/huge_pages.hpp"
+#include "base/huge_pages.hpp"
 
 namespace synth::encode {
 
@@ -20,7 +20,7 @@ void OutputBuffer::flush() {
 
 void OutputBuffer::reserve_text(std::string& text, std::size_t capacity) {
     text.reserve(capacity);
-    advise_huge_pages(text.data(), text.capacity());
+    base::advise_huge_pages(text.data(), text.capacity());
 }
 
 }  // namespace synth::encode

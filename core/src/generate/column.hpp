@@ -1,13 +1,17 @@
 #pragma once
 // One column of a batch: a growable array of plain values whose storage is
 // left uninitialised until written, so reserving a large column costs nothing
-// until its pages are filled, and handing it to a reader needs no copy.
+// until its pages are filled, and handing it to a reader needs no copy. Large
+// storage comes from the block pool, so batch after batch reuses the same
+// pages.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <span>
 #include <type_traits>
+#include <utility>
+
+#include "base/block_pool.hpp"
 
 namespace synth::generate {
 
@@ -17,29 +21,39 @@ class Column {
 
   public:
     Column() = default;
-    Column(Column&&) noexcept = default;
-    Column& operator=(Column&&) noexcept = default;
+    Column(Column&& other) noexcept
+        : block_(std::exchange(other.block_, base::Block{})),
+          size_(std::exchange(other.size_, 0)) {}
+    Column& operator=(Column&& other) noexcept {
+        if (this != &other) {
+            base::release_block(block_);
+            block_ = std::exchange(other.block_, base::Block{});
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
     Column(const Column&) = delete;
     Column& operator=(const Column&) = delete;
+    ~Column() { base::release_block(block_); }
 
     // Room for `capacity` values in all; the values already held are kept.
     void reserve(std::size_t capacity) {
-        if (capacity <= capacity_) return;
-        auto larger = std::make_unique_for_overwrite<T[]>(capacity);
-        if (size_ != 0) std::memcpy(larger.get(), data_.get(), size_ * sizeof(T));
-        data_ = std::move(larger);
-        capacity_ = capacity;
+        if (capacity <= this->capacity()) return;
+        base::Block larger = base::acquire_block(capacity * sizeof(T));
+        if (size_ != 0) std::memcpy(larger.data, block_.data, size_ * sizeof(T));
+        base::release_block(block_);
+        block_ = larger;
     }
 
     // Room for `total` values, growing geometrically, so that asking bar by
     // bar for a little more stays linear.
     void ensure(std::size_t total) {
-        if (total > capacity_) reserve(std::max({total, capacity_ * 2, std::size_t{16}}));
+        if (total > capacity()) reserve(std::max({total, capacity() * 2, std::size_t{16}}));
     }
 
     void push_back(T value) {
-        if (size_ == capacity_) ensure(size_ + 1);
-        data_[size_++] = value;
+        if (size_ == capacity()) ensure(size_ + 1);
+        data()[size_++] = value;
     }
 
     // Forgets the values, keeps the storage.
@@ -47,17 +61,16 @@ class Column {
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    std::size_t capacity() const { return capacity_; }
-    T* data() { return data_.get(); }
-    const T* data() const { return data_.get(); }
-    T& operator[](std::size_t i) { return data_[i]; }
-    const T& operator[](std::size_t i) const { return data_[i]; }
-    std::span<const T> view() const { return {data_.get(), size_}; }
+    std::size_t capacity() const { return block_.bytes / sizeof(T); }
+    T* data() { return static_cast<T*>(block_.data); }
+    const T* data() const { return static_cast<const T*>(block_.data); }
+    T& operator[](std::size_t i) { return data()[i]; }
+    const T& operator[](std::size_t i) const { return data()[i]; }
+    std::span<const T> view() const { return {data(), size_}; }
 
   private:
-    std::unique_ptr<T[]> data_;
+    base::Block block_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
 };
 
 }  // namespace synth::generate

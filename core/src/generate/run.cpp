@@ -5,6 +5,7 @@
 
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
+#include "generate/memory_budget.hpp"
 #include "generate/trades.hpp"
 #include "spec/validate.hpp"
 
@@ -31,6 +32,14 @@ Run::Run(const spec::GenSpec& spec)
 Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
+    }
+    // A book too deep for even one bar is refused before its level scales
+    // are allocated.
+    const spec::Microstructure& micro = spec.microstructure;
+    if (auto budget = check_batch_budget(1, micro.book_depth, micro.trade_rate,
+                                         physical_memory_bytes());
+        !budget.ok()) {
+        return Err{std::move(budget).error()};
     }
     return Run(spec);
 }

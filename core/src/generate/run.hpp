@@ -20,8 +20,9 @@ namespace synth::generate {
 
 class Run {
   public:
-    // Validates the spec (its error is returned unchanged) and seeds the
-    // stream; nothing is drawn yet.
+    // Validates the spec (its error is returned unchanged), refuses a book
+    // too deep for one bar to fit in memory, and seeds the stream; nothing is
+    // drawn yet.
     static Result<Run, spec::SynthError> start(const spec::GenSpec& spec);
 
     const spec::GenSpec& spec() const { return spec_; }
