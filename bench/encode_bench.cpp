@@ -55,33 +55,30 @@ double seconds_since(double start) {
 }
 
 struct Timing {
-    double generate = 1e300;  // generator alone
-    double build = 1e300;     // gathering the records into the result shape
+    double generate = 1e300;  // generator alone, the run's columns
     double fast = 1e300;      // writing the text, fast float path
     double general = 1e300;   // writing the text, std::to_chars float path
     std::size_t bytes = 0;
 };
 
-template <class Build, class Encode>
-Timing run(const Workload& w, int repeats, Build build, Encode encode) {
+template <class Encode>
+Timing run(const Workload& w, int repeats, Encode encode) {
     const synth::spec::GenSpec spec = make_spec(w);
     Timing t;
     for (int r = 0; r < repeats; ++r) {
         auto start = Clock::now();
-        auto records = synth::generate::generate(spec);
+        auto made = synth::generate::generate(spec);
         t.generate = std::min(t.generate, seconds_since(start));
-        if (!records.ok()) {
-            std::fprintf(stderr, "generate failed: %s\n", records.error().render().c_str());
+        if (!made.ok()) {
+            std::fprintf(stderr, "generate failed: %s\n", made.error().render().c_str());
             std::exit(1);
         }
+        const synth::generate::ColumnBatch& run = made.value();
         start = Clock::now();
-        auto shape = build(std::move(records).value());
-        t.build = std::min(t.build, seconds_since(start));
-        start = Clock::now();
-        const std::string fast = encode(shape, NumberPath::fast);
+        const std::string fast = encode(run, NumberPath::fast);
         t.fast = std::min(t.fast, seconds_since(start));
         start = Clock::now();
-        const std::string general = encode(shape, NumberPath::general);
+        const std::string general = encode(run, NumberPath::general);
         t.general = std::min(t.general, seconds_since(start));
         if (fast != general) {
             std::fprintf(stderr, "number paths disagree\n");
@@ -134,44 +131,36 @@ int main(int argc, char** argv) {
 
     if (!as_json && !numbers_only) {
         std::puts(
-            "| shape | bars | depth | rate | MB | generate ms | build ms | write ms (fast) "
+            "| shape | bars | depth | rate | MB | generate ms | write ms (fast) "
             "| write ms (to_chars) | write MB/s (fast) | speed-up | bars/s end to end |");
-        std::puts("|---|---|---|---|---|---|---|---|---|---|---|---|");
+        std::puts("|---|---|---|---|---|---|---|---|---|---|---|");
     }
     for (const Workload& w : workloads) {
         if (numbers_only) break;
         for (const char* shape : {"generate", "generate_stream"}) {
             const bool grouped = std::strcmp(shape, "generate") == 0;
-            const Timing t =
-                grouped ? run(
-                              w, repeats,
-                              [](auto&& r) { return synth::encode::build_grouped(std::move(r)); },
-                              [](const auto& s, NumberPath p) {
-                                  return synth::encode::encode_grouped(s, p);
-                              })
-                        : run(
-                              w, repeats,
-                              [](auto&& r) { return synth::encode::build_stream(std::move(r)); },
-                              [](const auto& s, NumberPath p) {
-                                  return synth::encode::encode_stream(s, p);
-                              });
+            const Timing t = run(w, repeats,
+                                 [grouped](const synth::generate::ColumnBatch& b, NumberPath p) {
+                                     return grouped ? synth::encode::encode_grouped(b, p)
+                                                    : synth::encode::encode_stream(b, p);
+                                 });
             const double mb = static_cast<double>(t.bytes) / 1e6;
-            const double total = t.generate + t.build + t.fast;
+            const double total = t.generate + t.fast;
             if (as_json) {
                 std::printf(
                     "{\"kind\":\"encode\",\"shape\":\"%s\",\"bars\":%llu,\"depth\":%llu,"
-                    "\"rate\":%g,\"bytes\":%zu,\"generate_s\":%.6f,\"build_s\":%.6f,"
+                    "\"rate\":%g,\"bytes\":%zu,\"generate_s\":%.6f,"
                     "\"fast_s\":%.6f,\"general_s\":%.6f}\n",
                     shape, static_cast<unsigned long long>(w.bars),
                     static_cast<unsigned long long>(w.depth), w.trade_rate, t.bytes, t.generate,
-                    t.build, t.fast, t.general);
+                    t.fast, t.general);
             } else {
                 std::printf(
-                    "| %s | %llu | %llu | %g | %.1f | %.1f | %.1f | %.1f | %.1f | %.0f | "
+                    "| %s | %llu | %llu | %g | %.1f | %.1f | %.1f | %.1f | %.0f | "
                     "%.2fx | %.0f |\n",
                     shape, static_cast<unsigned long long>(w.bars),
                     static_cast<unsigned long long>(w.depth), w.trade_rate, mb, t.generate * 1e3,
-                    t.build * 1e3, t.fast * 1e3, t.general * 1e3, mb / t.fast, t.general / t.fast,
+                    t.fast * 1e3, t.general * 1e3, mb / t.fast, t.general / t.fast,
                     static_cast<double>(w.bars) / total);
             }
         }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bar_records.hpp"
 #include "encode/grouped.hpp"
 #include "encode/size_estimate.hpp"
 #include "encode/stream.hpp"
@@ -11,39 +12,33 @@
 
 namespace {
 
-using namespace synth::generate;
-using synth::encode::build_grouped;
-using synth::encode::build_stream;
+using namespace synth::test;
 using synth::encode::encode_grouped;
 using synth::encode::encode_stream;
-using synth::encode::EventStream;
-using synth::encode::GeneratedSeries;
 using synth::encode::NumberPath;
-using synth::encode::StreamEvent;
 using synth::json::Writer;
 
 // Bars with `trades[j]` trades on bar j and funding on every `funding_every`-th
 // bar (0: never); numbers drawn from `value`.
 template <class Value>
-std::vector<BarRecord> make_bars(const std::vector<std::size_t>& trades, std::size_t depth,
-                                 std::size_t funding_every, Value value) {
-    std::vector<BarRecord> bars(trades.size());
+std::vector<Bar> make_bars(const std::vector<std::size_t>& trades, std::size_t depth,
+                           std::size_t funding_every, Value value) {
+    std::vector<Bar> bars(trades.size());
     std::uint64_t seq = 0;
     for (std::size_t j = 0; j < bars.size(); ++j) {
         const std::int64_t ts = 1700000000 + static_cast<std::int64_t>(j) * 60;
-        BarRecord& bar = bars[j];
+        Bar& bar = bars[j];
         bar.candle = Candle{ts, value(), value(), value(), value(), value()};
-        bar.book.ts = ts;
         for (std::size_t k = 0; k < depth; ++k) {
-            bar.book.bids.push_back(BookLevel{value(), value()});
-            bar.book.asks.push_back(BookLevel{value(), value()});
+            bar.bids.push_back(Level{value(), value()});
+            bar.asks.push_back(Level{value(), value()});
         }
         for (std::size_t m = 0; m < trades[j]; ++m) {
             bar.trades.push_back(
                 Trade{ts, seq++, value(), value(), m % 3 == 1 ? Side::sell : Side::buy});
         }
         if (funding_every != 0 && (j + 1) % funding_every == 0)
-            bar.funding = FundingPoint{ts, value()};
+            bar.funding = Funding{ts, value()};
     }
     return bars;
 }
@@ -53,11 +48,11 @@ void ref_candle(Writer& w, const Candle& c) {
     w.begin_object().key("ts").i64(c.ts).key("open").f64(c.open).key("high").f64(c.high);
     w.key("low").f64(c.low).key("close").f64(c.close).key("volume").f64(c.volume).end_object();
 }
-void ref_snapshot(Writer& w, const BookSnapshot& s) {
-    w.begin_object().key("ts").i64(s.ts);
+void ref_snapshot(Writer& w, const Bar& s) {
+    w.begin_object().key("ts").i64(s.candle.ts);
     for (const auto* side : {&s.bids, &s.asks}) {
         w.key(side == &s.bids ? "bids" : "asks").begin_array();
-        for (const BookLevel& l : *side) {
+        for (const Level& l : *side) {
             w.begin_object().key("price").f64(l.price).key("qty").f64(l.qty).end_object();
         }
         w.end_array();
@@ -68,26 +63,26 @@ void ref_trade(Writer& w, const Trade& t) {
     w.begin_object().key("ts").i64(t.ts).key("seq").u64(t.seq).key("price").f64(t.price);
     w.key("qty").f64(t.qty).key("side").string(t.side == Side::sell ? "sell" : "buy").end_object();
 }
-void ref_funding(Writer& w, const FundingPoint& f) {
+void ref_funding(Writer& w, const Funding& f) {
     w.begin_object().key("ts").i64(f.ts).key("rate").f64(f.rate).end_object();
 }
 
-std::string ref_grouped(const std::vector<BarRecord>& bars) {
+std::string ref_grouped(const std::vector<Bar>& bars) {
     Writer w;
     w.begin_object().key("candles").begin_array();
-    for (const BarRecord& b : bars) ref_candle(w, b.candle);
+    for (const Bar& b : bars) ref_candle(w, b.candle);
     w.end_array().key("book_snapshots").begin_array();
-    for (const BarRecord& b : bars) ref_snapshot(w, b.book);
+    for (const Bar& b : bars) ref_snapshot(w, b);
     w.end_array().key("trades").begin_array();
-    for (const BarRecord& b : bars) {
+    for (const Bar& b : bars) {
         for (const Trade& t : b.trades) ref_trade(w, t);
     }
     w.end_array();
     bool any_funding = false;
-    for (const BarRecord& b : bars) any_funding = any_funding || b.funding.has_value();
+    for (const Bar& b : bars) any_funding = any_funding || b.funding.has_value();
     if (any_funding) {
         w.key("funding").begin_array();
-        for (const BarRecord& b : bars) {
+        for (const Bar& b : bars) {
             if (b.funding) ref_funding(w, *b.funding);
         }
         w.end_array();
@@ -95,17 +90,17 @@ std::string ref_grouped(const std::vector<BarRecord>& bars) {
     return w.end_object().take();
 }
 
-std::string ref_stream(const std::vector<BarRecord>& bars) {
+std::string ref_stream(const std::vector<Bar>& bars) {
     Writer w;
     w.begin_object().key("events").begin_array();
-    for (const BarRecord& b : bars) {
+    for (const Bar& b : bars) {
         for (const Trade& t : b.trades) {
             w.begin_object().key("type").string("trade").key("trade");
             ref_trade(w, t);
             w.end_object();
         }
         w.begin_object().key("type").string("book").key("snapshot");
-        ref_snapshot(w, b.book);
+        ref_snapshot(w, b);
         w.end_object().begin_object().key("type").string("candle").key("candle");
         ref_candle(w, b.candle);
         w.end_object();
@@ -148,13 +143,14 @@ TEST_P(EncodeDocumentTest, MatchesReferenceWriter) {
                 return std::round(x * 4) / 1e8 * 1e8 * 2.5e7;  // whole numbers
         }
     };
-    const std::vector<BarRecord> bars =
+    const std::vector<Bar> bars =
         make_bars(GetParam().trades, GetParam().depth, GetParam().funding_every, value);
+    const ColumnBatch batch = to_batch(bars, GetParam().depth);
     const std::string want_grouped = ref_grouped(bars);
     const std::string want_stream = ref_stream(bars);
     for (NumberPath path : {NumberPath::fast, NumberPath::general}) {
-        EXPECT_EQ(encode_grouped(build_grouped(std::vector<BarRecord>(bars)), path), want_grouped);
-        EXPECT_EQ(encode_stream(build_stream(std::vector<BarRecord>(bars)), path), want_stream);
+        EXPECT_EQ(encode_grouped(batch, path), want_grouped);
+        EXPECT_EQ(encode_stream(batch, path), want_stream);
     }
 }
 
@@ -177,50 +173,54 @@ TEST(EncodeDocumentTest, OutgrowsAnUnderestimate) {
     const std::size_t n = 5000;
     std::vector<bool> sampled(n);
     for (std::size_t k = 0; k < 256; ++k) sampled[k * n / 256] = true;
-    std::vector<BarRecord> bars =
-        make_bars(std::vector<std::size_t>(n, 0), 1, 0, [] { return 1.0; });
+    std::vector<Bar> bars = make_bars(std::vector<std::size_t>(n, 0), 1, 0, [] { return 1.0; });
     for (std::size_t j = 0; j < n; ++j) {
         if (sampled[j]) continue;
         bars[j].candle.volume = bars[j].candle.close = -0.1 - 0.2 - static_cast<double>(j);
-        bars[j].book.bids[0].qty = bars[j].book.asks[0].price = 1e-7 / 3;
+        bars[j].bids[0].qty = bars[j].asks[0].price = 1e-7 / 3;
     }
     const std::string want = ref_grouped(bars);
-    GeneratedSeries series = build_grouped(std::move(bars));
+    const ColumnBatch batch = to_batch(bars, 1);
     const std::size_t estimate =
-        synth::encode::with_headroom(synth::encode::estimate_candles(series.candles) +
-                                     synth::encode::estimate_snapshots(series.book_snapshots));
+        synth::encode::with_headroom(synth::encode::estimate_grouped(batch));
     ASSERT_LT(estimate, want.size());  // the case really outgrows its estimate
-    EXPECT_EQ(encode_grouped(series), want);
+    EXPECT_EQ(encode_grouped(batch), want);
 }
 
-TEST(BuildTest, GroupedGathersInBarOrderAndMovesBooks) {
-    std::vector<BarRecord> bars = make_bars({3, 0, 2}, 4, 2, [] { return 1.0; });
-    const BookLevel* bids1 = bars[1].book.bids.data();
-    const BookLevel* asks2 = bars[2].book.asks.data();
-    GeneratedSeries s = build_grouped(std::move(bars));
-    ASSERT_EQ(s.candles.size(), 3u);
-    ASSERT_EQ(s.book_snapshots.size(), 3u);
-    EXPECT_EQ(s.book_snapshots[1].bids.data(), bids1);  // moved, not copied
-    EXPECT_EQ(s.book_snapshots[2].asks.data(), asks2);
-    ASSERT_EQ(s.trades.size(), 5u);
-    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(s.trades[k].seq, k);
-    EXPECT_EQ(s.trades[3].ts, s.candles[2].ts);
-    ASSERT_EQ(s.funding.size(), 1u);
-    EXPECT_EQ(s.funding[0].ts, s.candles[1].ts);
+// Grouped: the trades of every bar in bar order, funding on its own bar.
+TEST(BuildTest, GroupedListsInBarOrder) {
+    const std::vector<Bar> bars = make_bars({3, 0, 2}, 4, 2, [] { return 1.0; });
+    const std::string g = encode_grouped(to_batch(bars, 4));
+    std::size_t at = g.find(R"("trades":[)");
+    for (std::size_t k = 0; k < 5; ++k) {
+        const std::size_t next = g.find(R"("seq":)" + std::to_string(k) + ",", at);
+        ASSERT_NE(next, std::string::npos) << k;
+        at = next;
+    }
+    EXPECT_NE(g.find(R"("funding":[{"ts":)" + std::to_string(bars[1].candle.ts) + ","),
+              std::string::npos);
+}
+
+// The event types in the order written.
+std::vector<std::string> event_types(const std::string& text) {
+    std::vector<std::string> types;
+    const std::string key = R"({"type":")";
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+        const std::size_t begin = at + key.size();
+        types.push_back(text.substr(begin, text.find('"', begin) - begin));
+    }
+    return types;
 }
 
 TEST(BuildTest, StreamOrdersEachBarTradesBookCandleFunding) {
-    std::vector<BarRecord> bars = make_bars({2, 0, 1}, 1, 2, [] { return 1.0; });
-    const BookLevel* bids0 = bars[0].book.bids.data();
-    EventStream s = build_stream(std::move(bars));
-    using K = StreamEvent::Kind;
-    const std::vector<K> want = {K::trade,  K::trade,   K::book,  K::candle, K::book,
-                                 K::candle, K::funding, K::trade, K::book,   K::candle};
-    ASSERT_EQ(s.events.size(), want.size());
-    EXPECT_EQ(s.events.capacity(), want.size());  // reserved exactly
-    for (std::size_t k = 0; k < want.size(); ++k) EXPECT_EQ(s.events[k].kind(), want[k]) << k;
-    EXPECT_EQ(std::get<BookSnapshot>(s.events[2].payload).bids.data(), bids0);
-    EXPECT_EQ(std::get<Trade>(s.events[7].payload).seq, 2u);
+    const std::vector<Bar> bars = make_bars({2, 0, 1}, 1, 2, [] { return 1.0; });
+    const std::string s = encode_stream(to_batch(bars, 1));
+    const std::vector<std::string> want = {"trade",  "trade",   "book",  "candle", "book",
+                                           "candle", "funding", "trade", "book",   "candle"};
+    EXPECT_EQ(event_types(s), want);
+    EXPECT_NE(s.find(R"({"type":"trade","trade":{"ts":)" + std::to_string(bars[2].candle.ts) +
+                     R"(,"seq":2,)"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -5,39 +5,42 @@
 #include <string>
 #include <vector>
 
+#include "bar_records.hpp"
 #include "encode/grouped.hpp"
 #include "encode/stream.hpp"
+#include "generate/generate.hpp"
 
 namespace {
 
-using namespace synth::generate;
-using synth::encode::build_grouped;
-using synth::encode::build_stream;
+using namespace synth::test;
 using synth::encode::encode_grouped;
 using synth::encode::encode_stream;
 using synth::encode::NumberPath;
 
 // The layout example: one bar, one level a side, one trade, no funding.
-BarRecord example_bar() {
-    BarRecord bar;
+Bar example_bar() {
+    Bar bar;
     bar.candle = Candle{1700000000, 100.0, 100.5, 99.75, 100.25, 1234.5};
-    bar.book.ts = 1700000000;
-    bar.book.bids = {BookLevel{100.2, 5.5}};
-    bar.book.asks = {BookLevel{100.3, 7.25}};
+    bar.bids = {Level{100.2, 5.5}};
+    bar.asks = {Level{100.3, 7.25}};
     bar.trades = {Trade{1700000000, 0, 100.26, 0.75, Side::buy}};
     return bar;
 }
 
-std::vector<BarRecord> bars_of(std::vector<BarRecord> bars) {
+std::vector<Bar> bars_of(std::vector<Bar> bars) {
     return bars;
 }
 
-std::string grouped(std::vector<BarRecord> bars, NumberPath path = NumberPath::fast) {
-    return encode_grouped(build_grouped(std::move(bars)), path);
+ColumnBatch batch_of(const std::vector<Bar>& bars) {
+    return to_batch(bars, bars.empty() ? 0 : bars[0].bids.size());
 }
 
-std::string stream(std::vector<BarRecord> bars, NumberPath path = NumberPath::fast) {
-    return encode_stream(build_stream(std::move(bars)), path);
+std::string grouped(const std::vector<Bar>& bars, NumberPath path = NumberPath::fast) {
+    return encode_grouped(batch_of(bars), path);
+}
+
+std::string stream(const std::vector<Bar>& bars, NumberPath path = NumberPath::fast) {
+    return encode_stream(batch_of(bars), path);
 }
 
 const std::string kCandle =
@@ -62,10 +65,10 @@ TEST(EncodeLayoutTest, StreamExampleByteForByte) {
 }
 
 TEST(EncodeLayoutTest, FundingMemberAndEventFollowTheCandle) {
-    BarRecord first = example_bar();
-    first.funding = FundingPoint{1700000000, -0.0};
-    BarRecord second = example_bar();
-    second.candle.ts = second.book.ts = 1700003600;
+    Bar first = example_bar();
+    first.funding = Funding{1700000000, -0.0};
+    Bar second = example_bar();
+    second.candle.ts = 1700003600;
     second.trades = {Trade{1700003600, 1, 100.0, 1.5, Side::sell}};
 
     const std::string g = grouped(bars_of({first, second}));
@@ -85,7 +88,7 @@ TEST(EncodeLayoutTest, FundingMemberAndEventFollowTheCandle) {
 }
 
 TEST(EncodeLayoutTest, EmptyListsAndNoBars) {
-    BarRecord quiet = example_bar();
+    Bar quiet = example_bar();
     quiet.trades.clear();
     const std::string g = grouped(bars_of({quiet}));
     EXPECT_EQ(g, R"({"candles":[)" + kCandle + R"(],"book_snapshots":[)" + kSnapshot +
@@ -95,26 +98,27 @@ TEST(EncodeLayoutTest, EmptyListsAndNoBars) {
     EXPECT_EQ(grouped({}), R"({"candles":[],"book_snapshots":[],"trades":[]})");
     EXPECT_EQ(stream({}), R"({"events":[]})");
 
-    BarRecord bookless = quiet;
-    bookless.book.bids.clear();
-    bookless.book.asks.clear();
+    Bar bookless = quiet;
+    bookless.bids.clear();
+    bookless.asks.clear();
     EXPECT_NE(grouped(bars_of({bookless})).find(R"("bids":[],"asks":[])"), std::string::npos);
 }
 
 // Deep books cross the writer's internal blocks and buffer chunks at every
-// offset: books of several depths, with numbers of the longest form mixed in,
-// must still come out as the plain concatenation of their level texts.
+// offset: books of several depths, with numbers of the longest form mixed in
+// at shifting levels, must still come out as the plain concatenation of their
+// level texts.
 TEST(EncodeLayoutTest, DeepBooksByteForByte) {
     const std::string longest = "-2.2250738585072014e-308";
-    std::vector<BarRecord> bars;
-    std::string want_books;
-    const std::size_t depths[] = {1, 2, 63, 64, 65, 127, 128, 129, 700, 3};
-    for (std::size_t round = 0; round < 12; ++round) {
-        for (std::size_t depth : depths) {
-            BarRecord bar = example_bar();
+    for (std::size_t depth : {1, 2, 63, 64, 65, 127, 128, 129, 700, 3}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        std::vector<Bar> bars;
+        std::string want_books;
+        for (std::size_t round = 0; round < 12; ++round) {
+            Bar bar = example_bar();
             bar.trades.clear();
-            bar.book.bids.clear();
-            bar.book.asks.clear();
+            bar.bids.clear();
+            bar.asks.clear();
             std::string bids;
             std::string asks;
             for (std::size_t k = 0; k < depth; ++k) {
@@ -124,8 +128,8 @@ TEST(EncodeLayoutTest, DeepBooksByteForByte) {
                 const std::string qty_text = std::to_string(k + round) + ".0";
                 const std::string level =
                     R"({"price":)" + price_text + R"(,"qty":)" + qty_text + "}";
-                bar.book.bids.push_back(BookLevel{price, static_cast<double>(k + round)});
-                bar.book.asks.push_back(BookLevel{price, static_cast<double>(k + round)});
+                bar.bids.push_back(Level{price, static_cast<double>(k + round)});
+                bar.asks.push_back(Level{price, static_cast<double>(k + round)});
                 bids += (k == 0 ? "" : ",") + level;
                 asks += (k == 0 ? "" : ",") + level;
             }
@@ -133,13 +137,13 @@ TEST(EncodeLayoutTest, DeepBooksByteForByte) {
             want_books += R"({"ts":1700000000,"bids":[)" + bids + R"(],"asks":[)" + asks + "]}";
             bars.push_back(bar);
         }
+        std::string candles;
+        for (std::size_t i = 0; i < bars.size(); ++i) candles += (i == 0 ? "" : ",") + kCandle;
+        const std::string want = R"({"candles":[)" + candles + R"(],"book_snapshots":[)" +
+                                 want_books + R"(],"trades":[]})";
+        EXPECT_EQ(grouped(bars), want);
+        EXPECT_EQ(grouped(bars, NumberPath::general), want);
     }
-    std::string candles;
-    for (std::size_t i = 0; i < bars.size(); ++i) candles += (i == 0 ? "" : ",") + kCandle;
-    const std::string want = R"({"candles":[)" + candles + R"(],"book_snapshots":[)" +
-                             want_books + R"(],"trades":[]})";
-    EXPECT_EQ(grouped(bars), want);
-    EXPECT_EQ(grouped(bars, NumberPath::general), want);
 }
 
 struct ValueCase {
@@ -153,20 +157,22 @@ class EncodeValueTest : public ::testing::TestWithParam<ValueCase> {};
 TEST_P(EncodeValueTest, EveryNumberSlot) {
     const double v = GetParam().value;
     const std::string t = GetParam().text;
-    BarRecord bar;
-    bar.candle = Candle{-60, v, v, v, v, v};
-    bar.book.ts = std::numeric_limits<std::int64_t>::min();
-    bar.book.bids = {BookLevel{v, v}};
-    bar.book.asks = {BookLevel{v, v}};
-    bar.trades = {Trade{-60, 18446744073709551615ULL, v, v, Side::sell}};
-    bar.funding = FundingPoint{-60, v};
+    // The book, trades and funding carry the candle's timestamp.
+    const std::int64_t ts = std::numeric_limits<std::int64_t>::min();
+    Bar bar;
+    bar.candle = Candle{ts, v, v, v, v, v};
+    bar.bids = {Level{v, v}};
+    bar.asks = {Level{v, v}};
+    bar.trades = {Trade{ts, 18446744073709551615ULL, v, v, Side::sell}};
+    bar.funding = Funding{ts, v};
     const std::string level = R"({"price":)" + t + R"(,"qty":)" + t + "}";
     const std::string want =
-        R"({"candles":[{"ts":-60,"open":)" + t + R"(,"high":)" + t + R"(,"low":)" + t +
-        R"(,"close":)" + t + R"(,"volume":)" + t +
+        R"({"candles":[{"ts":-9223372036854775808,"open":)" + t + R"(,"high":)" + t + R"(,"low":)" +
+        t + R"(,"close":)" + t + R"(,"volume":)" + t +
         R"(}],"book_snapshots":[{"ts":-9223372036854775808,"bids":[)" + level + R"(],"asks":[)" +
-        level + R"(]}],"trades":[{"ts":-60,"seq":18446744073709551615,"price":)" + t +
-        R"(,"qty":)" + t + R"(,"side":"sell"}],"funding":[{"ts":-60,"rate":)" + t + "}]}";
+        level + R"(]}],"trades":[{"ts":-9223372036854775808,"seq":18446744073709551615,"price":)" +
+        t + R"(,"qty":)" + t + R"(,"side":"sell"}],"funding":[{"ts":-9223372036854775808,"rate":)" +
+        t + "}]}";
     EXPECT_EQ(grouped(bars_of({bar})), want);
     EXPECT_EQ(grouped(bars_of({bar}), NumberPath::general), want);
 }
@@ -180,5 +186,41 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{std::numeric_limits<double>::quiet_NaN(), "null"},
                       ValueCase{std::numeric_limits<double>::infinity(), "null"},
                       ValueCase{-std::numeric_limits<double>::infinity(), "null"}));
+
+// Values that left the finite range are stored as the null NaN; both shapes
+// write each of them as null, on both number paths.
+TEST(EncodeLayoutTest, GeneratedNullsAreWrittenAsNull) {
+    synth::spec::GenSpec spec;
+    spec.seed = 3;
+    spec.bars = 4;
+    spec.start_price = 1e305;  // its rounding overflows
+    spec.regimes = {{synth::spec::RegimeKind::trend, 4, 0.0, 0.0}};
+    spec.microstructure.book_depth = 2;
+    const auto made = synth::generate::generate(spec);
+    ASSERT_TRUE(made.ok());
+    const ColumnBatch& b = made.value();
+    std::size_t nulls = 0;
+    for (const auto* c :
+         {&b.open, &b.high, &b.low, &b.close, &b.volume, &b.level_price, &b.level_qty}) {
+        for (double v : c->view()) nulls += std::isnan(v) ? 1 : 0;
+    }
+    ASSERT_EQ(nulls, 4u * (4 + 2 * 2));  // open, high, low, close and every level price
+    const auto count = [](const std::string& text, const std::string& word) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(word); at != std::string::npos;
+             at = text.find(word, at + 1))
+            ++n;
+        return n;
+    };
+    for (NumberPath path : {NumberPath::fast, NumberPath::general}) {
+        const std::string g = encode_grouped(b, path);
+        const std::string s = encode_stream(b, path);
+        EXPECT_EQ(count(g, ":null"), nulls) << g;
+        EXPECT_EQ(count(s, ":null"), nulls) << s;
+        EXPECT_NE(g.find(R"({"ts":1700000000,"open":null,"high":null,"low":null,"close":null,)"),
+                  std::string::npos)
+            << g;
+    }
+}
 
 }  // namespace

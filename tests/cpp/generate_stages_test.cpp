@@ -48,14 +48,39 @@ INSTANTIATE_TEST_SUITE_P(
                       BudgetCase{10000, 5, 1e300, 16 * kGiB, true},
                       BudgetCase{UINT64_MAX / 2, 1, 1e300, std::nullopt, false}));
 
-// The estimate covers what a command really holds at its peak: a run measured
-// at about 3.3 kB per bar (ten levels a side, three trades per bar) and a
-// trade-heavy one at about 126 kB per bar.
+// The estimates cover what a command and a batch really hold at their peak,
+// without claiming much more. A command's peak is its text and the caller's
+// copy (the columns are released before the copy is made): measured at about
+// 2.6 kB per bar with ten levels a side and three trades per bar, and 163 kB
+// per bar with about 745 trades per bar, both for the stream, the longer
+// shape. One batch of the same runs in columns alone: about 0.47 kB and 25 kB
+// per bar; its estimate allows for the trade columns growing (old and new
+// storage together).
 TEST(MemoryBudget, EstimateCoversMeasuredPeaks) {
-    EXPECT_GE(*synth::generate::estimate_run_bytes(200000, 10, 3.0), 200000ULL * 3300);
-    EXPECT_LE(*synth::generate::estimate_run_bytes(200000, 10, 3.0), 200000ULL * 6600);
-    EXPECT_GE(*synth::generate::estimate_run_bytes(20000, 10, 1e9), 20000ULL * 126000);
-    EXPECT_LE(*synth::generate::estimate_run_bytes(20000, 10, 1e9), 20000ULL * 252000);
+    using synth::generate::estimate_batch_bytes;
+    using synth::generate::estimate_run_bytes;
+    EXPECT_GE(*estimate_run_bytes(200000, 10, 3.0), 200000ULL * 2600);
+    EXPECT_LE(*estimate_run_bytes(200000, 10, 3.0), 200000ULL * 5200);
+    EXPECT_GE(*estimate_run_bytes(20000, 10, 1e9), 20000ULL * 163000);
+    EXPECT_LE(*estimate_run_bytes(20000, 10, 1e9), 20000ULL * 326000);
+    EXPECT_GE(*estimate_batch_bytes(200000, 10, 3.0), 200000ULL * 470);
+    EXPECT_LE(*estimate_batch_bytes(200000, 10, 3.0), 200000ULL * 940);
+    EXPECT_GE(*estimate_batch_bytes(20000, 10, 1e9), 20000ULL * 25000 * 2);
+    EXPECT_LE(*estimate_batch_bytes(20000, 10, 1e9), 20000ULL * 25000 * 4);
+}
+
+// A batch needs far less than the whole run with its text: a run that cannot
+// be made at once can still be made batch by batch.
+TEST(MemoryBudget, BatchesFitWhereTheWholeRunDoesNot) {
+    using synth::generate::check_batch_budget;
+    constexpr std::uint64_t available = 8ULL << 30;
+    EXPECT_FALSE(check_memory_budget(100000000, 10, 3.0, available).ok());
+    EXPECT_TRUE(check_batch_budget(1000000, 10, 3.0, available).ok());
+    const auto refused = check_batch_budget(UINT64_MAX, 1, 0.0, std::nullopt);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, synth::spec::SynthError::Kind::Memory);
+    EXPECT_EQ(refused.error().message.rfind("a batch of 18446744073709551615 bars", 0), 0u)
+        << refused.error().message;
 }
 
 struct RoundCase {

@@ -156,6 +156,7 @@ def write(tmp_path, name, data):
             "is not UTF-8 text (byte 0xfe at offset 0)",
         ),
         (lambda t: ["generate", "--example", "deep_book", "--format", "csv"], 2, "needs -o DIR"),
+        (lambda t: ["generate", "--example", "deep_book", "--book", "wide"], 2, "--book applies"),
         (
             lambda t: ["generate", "--example", "deep_book", "-o", str(t / "no" / "x.json")],
             2,
@@ -240,6 +241,18 @@ def test_stream_and_grouped_give_the_same_tables(spec_file, tmp_path):
         assert grouped == (tmp_path / "s" / f"{name}.csv").read_bytes()
 
 
+@pytest.mark.parametrize("fmt", ["csv", "parquet"])
+def test_wide_book_tables_are_the_library_files(spec_file, tmp_path, fmt):
+    read = Path.read_bytes if fmt == "csv" else pytest.importorskip("pyarrow.parquet").read_table
+    done = run("generate", str(spec_file), "--format", fmt, "--book", "wide", "-o", str(tmp_path))
+    assert done.returncode == 0, done.stderr
+    write = qs.write_csv if fmt == "csv" else qs.write_parquet
+    for table, path in write(SPEC, tmp_path / "lib", book="wide").items():
+        assert read(tmp_path / path.name) == read(path), table
+    if fmt == "csv":
+        assert read(tmp_path / "book.csv").startswith(b"ts,bid_price_0,bid_qty_0,bid_price_1,")
+
+
 def test_parquet_tables(tmp_path):
     pq = pytest.importorskip("pyarrow.parquet")
     done = run("generate", "--example", "deep_book", "--format", "parquet", "-o", str(tmp_path))
@@ -305,3 +318,4 @@ def test_progress_is_shown_only_on_a_terminal(tmp_path):
         os.close(main_fd)
     assert done.returncode == 0
     assert b"generating 2,000 bars" in shown and b"wrote 4 csv files" in shown
+    assert b"100% (2,000/2,000 bars, " in shown and b" bars/s, 0:00 left)" in shown

@@ -13,6 +13,9 @@ namespace {
 constexpr std::size_t kSmallest = std::size_t{1} << 18;
 // A cached block serves a request of at least half its size.
 constexpr std::size_t kMostWaste = 2;
+// Blocks above this size (a whole long run's column) go back to the system:
+// keeping them would hold on to a run's worth of memory after it is done.
+constexpr std::size_t kLargest = std::size_t{64} << 20;
 // Bound on what is kept while nobody uses it.
 constexpr std::size_t kCacheBytes = std::size_t{256} << 20;
 constexpr std::size_t kCacheSlots = 32;
@@ -36,7 +39,7 @@ void free_block(Block block) noexcept {
 }  // namespace
 
 Block acquire_block(std::size_t bytes) {
-    if (bytes >= kSmallest) {
+    if (bytes >= kSmallest && bytes <= kLargest) {
         Cache& c = cache();
         std::lock_guard<std::mutex> hold(c.lock);
         Block* best = nullptr;
@@ -60,7 +63,7 @@ Block acquire_block(std::size_t bytes) {
 
 void release_block(Block block) noexcept {
     if (block.data == nullptr) return;
-    if (block.bytes >= kSmallest) {
+    if (block.bytes >= kSmallest && block.bytes <= kLargest) {
         Cache& c = cache();
         std::lock_guard<std::mutex> hold(c.lock);
         if (c.bytes + block.bytes <= kCacheBytes) {

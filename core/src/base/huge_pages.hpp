@@ -1,6 +1,6 @@
 #pragma once
-// Large result buffers are fresh memory written once from start to end; with
-// 4 KiB pages a good part of that time goes to page faults.
+// Large columns and result buffers are fresh memory written once from start
+// to end; with 4 KiB pages a good part of that time goes to page faults.
 #include <cstddef>
 
 namespace synth::base {
