@@ -7,6 +7,7 @@ from .errors import SynthError
 from .examples import EXAMPLES, example_spec, example_text
 from .frames import generate_arrow, generate_frames, generate_polars, iter_batches
 from .plot import plot
+from .sweep import generate_dataset
 from .tables import to_arrow, to_pandas, to_polars
 from .writers import write_csv, write_parquet
 
@@ -20,6 +21,7 @@ __all__ = [
     "generate",
     "generate_arrays",
     "generate_arrow",
+    "generate_dataset",
     "generate_frames",
     "generate_polars",
     "generate_text",
