@@ -1,6 +1,9 @@
 #include "batch_type.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,9 +19,16 @@ using generate::ColumnBatch;
 PyObject* batch_type = nullptr;
 PyObject* column_type = nullptr;
 
+// A batch and the long book's key columns, made from it on first request.
+struct BatchData {
+    ColumnBatch batch;
+    std::once_flag keys_once;
+    std::unique_ptr<encode::LongBookKeys> keys;
+};
+
 struct PyBatch {
     PyObject ob_base;
-    ColumnBatch* batch;  // owned
+    BatchData* data;  // owned
 };
 
 // A view of one column; keeps its batch alive while it or any buffer taken
@@ -50,7 +60,35 @@ ColumnView view_of(Column<T>& c, const char* format) {
             format};
 }
 
-bool find_column(ColumnBatch& b, std::string_view name, ColumnView& out) {
+constexpr std::string_view kKeyColumns[] = {"book_ts", "book_side", "book_level"};
+
+// Fills the key columns once, with the lock released (they are as long as the
+// level columns); false with MemoryError set.
+bool ensure_keys(BatchData& d) {
+    bool ok = true;
+    PyThreadState* saved = PyEval_SaveThread();
+    try {
+        std::call_once(d.keys_once, [&d] {
+            d.keys = std::make_unique<encode::LongBookKeys>(encode::long_book_keys(d.batch));
+        });
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    PyEval_RestoreThread(saved);
+    if (!ok) PyErr_NoMemory();
+    return ok;
+}
+
+bool find_column(BatchData& d, std::string_view name, ColumnView& out) {
+    if (std::find(std::begin(kKeyColumns), std::end(kKeyColumns), name) != std::end(kKeyColumns)) {
+        if (!ensure_keys(d)) return false;
+        encode::LongBookKeys& k = *d.keys;
+        out = name == "book_ts" ? view_of(k.ts, "q")
+              : name == "book_side" ? view_of(k.side, "B")
+                                    : view_of(k.level, "q");
+        return true;
+    }
+    ColumnBatch& b = d.batch;
     const std::pair<std::string_view, ColumnView> columns[] = {
         {"ts", view_of(b.ts, "q")},
         {"open", view_of(b.open, "d")},
@@ -74,11 +112,16 @@ bool find_column(ColumnBatch& b, std::string_view name, ColumnView& out) {
             return true;
         }
     }
+    PyErr_Format(PyExc_KeyError, "no column '%.100s'", std::string(name).c_str());
     return false;
 }
 
+BatchData& data_of(PyObject* self) {
+    return *reinterpret_cast<PyBatch*>(self)->data;
+}
+
 ColumnBatch& batch_of(PyObject* self) {
-    return *reinterpret_cast<PyBatch*>(self)->batch;
+    return data_of(self).batch;
 }
 
 bool string_argument(PyObject* arg, const char* what, std::string_view& out) {
@@ -96,10 +139,7 @@ PyObject* batch_column(PyObject* self, PyObject* arg) {
     std::string_view name;
     if (!string_argument(arg, "column name", name)) return nullptr;
     ColumnView view;
-    if (!find_column(batch_of(self), name, view)) {
-        PyErr_Format(PyExc_KeyError, "no column %R", arg);
-        return nullptr;
-    }
+    if (!find_column(data_of(self), name, view)) return nullptr;
     auto alloc = reinterpret_cast<allocfunc>(
         PyType_GetSlot(reinterpret_cast<PyTypeObject*>(column_type), Py_tp_alloc));
     PyObject* obj = alloc(reinterpret_cast<PyTypeObject*>(column_type), 0);
@@ -163,7 +203,7 @@ PyObject* get_funding_points(PyObject* self, void*) {
 
 void batch_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<PyBatch*>(self)->batch;
+    delete reinterpret_cast<PyBatch*>(self)->data;
     auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_object(self);
     Py_DECREF(type);
@@ -172,7 +212,8 @@ void batch_dealloc(PyObject* self) {
 PyMethodDef batch_methods[] = {
     {"column", batch_column, METH_O,
      "column($self, name, /)\n--\n\n"
-     "The named column as a buffer (1-D, C-contiguous, writable) over the batch's memory."},
+     "The named column as a buffer (1-D, C-contiguous, writable) over the batch's memory.\n"
+     "book_ts, book_side and book_level, the long book's keys, are made on first request."},
     {"csv", batch_csv, METH_O,
      "csv($self, table, /)\n--\n\n"
      "The batch's rows of a table (candles, trades, book, book_wide, funding) as CSV bytes."},
@@ -269,12 +310,14 @@ bool init_batch_types(PyObject* module) {
     return add_type(module, &batch_spec, batch_type) && add_type(module, &column_spec, column_type);
 }
 
-PyObject* new_batch(std::unique_ptr<ColumnBatch> batch) {
+PyObject* new_batch(ColumnBatch&& batch) {
+    auto data = std::make_unique<BatchData>();
+    data->batch = std::move(batch);
     auto* type = reinterpret_cast<PyTypeObject*>(batch_type);
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* obj = alloc(type, 0);
     if (obj == nullptr) return nullptr;
-    reinterpret_cast<PyBatch*>(obj)->batch = batch.release();
+    reinterpret_cast<PyBatch*>(obj)->data = data.release();
     return obj;
 }
 

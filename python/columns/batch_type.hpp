@@ -13,7 +13,7 @@ namespace synth::columns {
 // Creates the Batch and ColumnBuffer types; false with an exception set.
 bool init_batch_types(PyObject* module);
 
-// A new Batch object owning `batch`; nullptr with an exception set.
-PyObject* new_batch(std::unique_ptr<generate::ColumnBatch> batch);
+// A new Batch object taking over `batch`; nullptr with an exception set.
+PyObject* new_batch(generate::ColumnBatch&& batch);
 
 }  // namespace synth::columns

@@ -151,7 +151,7 @@ PyObject* fill_batch(RunState& state, std::uint64_t count) {
         return nullptr;
     }
     state.bars_done.store(run.bars_done());
-    return new_batch(std::move(batch));
+    return new_batch(std::move(*batch));
 }
 
 PyObject* run_next_batch(PyObject* self, PyObject* arg) {

@@ -44,16 +44,22 @@ def book_sides(raw: RawColumns) -> Arrays:
 
 
 def _long_book(np: Any, raw: RawColumns) -> Arrays:
-    depth, bars = raw.depth, raw.bars
-    # rows per bar: bids level 0..d-1, then asks level 0..d-1
-    sides = np.repeat(np.array([0, 1], dtype=np.uint8), depth)
-    return {
-        "ts": np.repeat(raw.arrays["ts"], 2 * depth),
-        "side": np.tile(sides, bars),
-        "level": np.tile(np.arange(depth, dtype=np.int64), 2 * bars),
-        "price": raw.arrays["level_price"],
-        "qty": raw.arrays["level_qty"],
-    }
+    if raw.batch is not None:
+        # made natively, with the interpreter lock released
+        keys = {
+            name: np.frombuffer(raw.batch.column(f"book_{name}"), dtype=dtype)
+            for name, dtype in (("ts", np.int64), ("side", np.uint8), ("level", np.int64))
+        }
+    else:
+        depth, bars = raw.depth, raw.bars
+        # rows per bar: bids level 0..d-1, then asks level 0..d-1
+        sides = np.repeat(np.array([0, 1], dtype=np.uint8), depth)
+        keys = {
+            "ts": np.repeat(raw.arrays["ts"], 2 * depth),
+            "side": np.tile(sides, bars),
+            "level": np.tile(np.arange(depth, dtype=np.int64), 2 * bars),
+        }
+    return {**keys, "price": raw.arrays["level_price"], "qty": raw.arrays["level_qty"]}
 
 
 def _wide_book(raw: RawColumns) -> Arrays:

@@ -80,6 +80,8 @@ class RawColumns:
     first_trade: int
     first_funding: int
     arrays: dict[str, Any]
+    # The batch the arrays view, when they come from a single one.
+    batch: Batch | None = None
 
     @property
     def trades(self) -> int:
@@ -96,7 +98,7 @@ def raw_columns(np: Any, batch: Batch, first_trade: int, first_funding: int) -> 
         name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in RAW_COLUMNS.items()
     }
     return RawColumns(
-        batch.bars, batch.book_depth, batch.first_bar, first_trade, first_funding, arrays
+        batch.bars, batch.book_depth, batch.first_bar, first_trade, first_funding, arrays, batch
     )
 
 

@@ -5,6 +5,7 @@
 
 #include "base/result.hpp"
 #include "encode/csv.hpp"
+#include "encode/long_book.hpp"
 #include "generate/batch.hpp"
 #include "generate/memory_budget.hpp"
 #include "generate/run.hpp"
