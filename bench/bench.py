@@ -35,10 +35,10 @@ WORKLOADS = [
 ]
 
 
-def spec_json(bars: int, depth: int, rate: float) -> str:
+def spec_json(bars: int, depth: int, rate: float, seed: int = 42) -> str:
     return json.dumps(
         {
-            "seed": 42,
+            "seed": seed,
             "bars": bars,
             "start_price": 100.0,
             "regimes": [{"kind": "trend", "len": bars, "drift": 0.0, "vol": 0.01}],

@@ -30,22 +30,11 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-WORKLOADS = [(100_000, 1, 0.0), (20_000, 50, 2.0), (20_000, 5, 50.0)]
+from bench import WORKLOADS, spec_json  # noqa: E402  (the JSON benchmark's workloads)
 
 
 def spec(bars: int, depth: int, rate: float, seed: int = 42) -> dict:
-    return {
-        "seed": seed,
-        "bars": bars,
-        "start_price": 100.0,
-        "regimes": [{"kind": "trend", "len": bars, "drift": 0.0, "vol": 0.01}],
-        "microstructure": {
-            "book_depth": depth,
-            "spread_bps": 5.0,
-            "trade_rate": rate,
-            "funding": {"interval_bars": 8, "base_rate": 0.0001, "sensitivity": 0.01},
-        },
-    }
+    return json.loads(spec_json(bars, depth, rate, seed))
 
 
 # Each entry: the statement run for one workload; `qs`, `spec` and `peer_frames` are in scope.
