@@ -1,6 +1,7 @@
 #include "base/block_pool.hpp"
 
 #include <array>
+#include <cstdint>
 #include <mutex>
 #include <new>
 
@@ -20,10 +21,16 @@ constexpr std::size_t kLargest = std::size_t{64} << 20;
 constexpr std::size_t kCacheBytes = std::size_t{256} << 20;
 constexpr std::size_t kCacheSlots = 32;
 
+struct Slot {
+    Block block;
+    std::uint64_t age = 0;  // when it was cached; the oldest goes first
+};
+
 struct Cache {
     std::mutex lock;
-    std::array<Block, kCacheSlots> slots{};
+    std::array<Slot, kCacheSlots> slots{};
     std::size_t bytes = 0;
+    std::uint64_t clock = 0;
 };
 
 Cache& cache() {
@@ -42,16 +49,17 @@ Block acquire_block(std::size_t bytes) {
     if (bytes >= kSmallest && bytes <= kLargest) {
         Cache& c = cache();
         std::lock_guard<std::mutex> hold(c.lock);
-        Block* best = nullptr;
-        for (Block& slot : c.slots) {
-            if (slot.data != nullptr && slot.bytes >= bytes && slot.bytes / kMostWaste <= bytes &&
-                (best == nullptr || slot.bytes < best->bytes)) {
+        Slot* best = nullptr;
+        for (Slot& slot : c.slots) {
+            const Block& b = slot.block;
+            if (b.data != nullptr && b.bytes >= bytes && b.bytes / kMostWaste <= bytes &&
+                (best == nullptr || b.bytes < best->block.bytes)) {
                 best = &slot;
             }
         }
         if (best != nullptr) {
-            const Block found = *best;
-            *best = Block{};
+            const Block found = best->block;
+            *best = Slot{};
             c.bytes -= found.bytes;
             return found;
         }
@@ -63,20 +71,38 @@ Block acquire_block(std::size_t bytes) {
 
 void release_block(Block block) noexcept {
     if (block.data == nullptr) return;
-    if (block.bytes >= kSmallest && block.bytes <= kLargest) {
+    if (block.bytes < kSmallest || block.bytes > kLargest) {
+        free_block(block);
+        return;
+    }
+    // Blocks of sizes nobody asks for any more must not keep newer ones out:
+    // the oldest are given back until the new one fits.
+    std::array<Block, kCacheSlots> evicted{};
+    std::size_t evicted_count = 0;
+    {
         Cache& c = cache();
         std::lock_guard<std::mutex> hold(c.lock);
-        if (c.bytes + block.bytes <= kCacheBytes) {
-            for (Block& slot : c.slots) {
-                if (slot.data == nullptr) {
-                    slot = block;
-                    c.bytes += block.bytes;
-                    return;
+        Slot* free_slot = nullptr;
+        for (;;) {
+            free_slot = nullptr;
+            Slot* oldest = nullptr;
+            for (Slot& slot : c.slots) {
+                if (slot.block.data == nullptr) {
+                    free_slot = &slot;
+                } else if (oldest == nullptr || slot.age < oldest->age) {
+                    oldest = &slot;
                 }
             }
+            if (free_slot != nullptr && c.bytes + block.bytes <= kCacheBytes) break;
+            evicted[evicted_count++] = oldest->block;
+            c.bytes -= oldest->block.bytes;
+            *oldest = Slot{};
         }
+        *free_slot = Slot{block, ++c.clock};
+        c.bytes += block.bytes;
     }
-    free_block(block);
+    // Outside the lock: giving memory back to the system can take a while.
+    for (std::size_t i = 0; i < evicted_count; ++i) free_block(evicted[i]);
 }
 
 }  // namespace synth::base
