@@ -11,7 +11,7 @@ namespace synth::base {
 namespace {
 
 // Blocks below this size come from the allocator's own free lists.
-constexpr std::size_t kSmallest = std::size_t{1} << 18;
+constexpr std::size_t kSmallest = std::size_t{1} << 16;
 // A cached block serves a request of at least half its size.
 constexpr std::size_t kMostWaste = 2;
 // Blocks above this size (a whole long run's column) go back to the system:
@@ -19,7 +19,7 @@ constexpr std::size_t kMostWaste = 2;
 constexpr std::size_t kLargest = std::size_t{64} << 20;
 // Bound on what is kept while nobody uses it.
 constexpr std::size_t kCacheBytes = std::size_t{256} << 20;
-constexpr std::size_t kCacheSlots = 32;
+constexpr std::size_t kCacheSlots = 64;
 
 struct Slot {
     Block block;
