@@ -10,6 +10,7 @@ from __future__ import annotations
 import contextlib
 import itertools
 import os
+import uuid
 from pathlib import Path
 from typing import Any, Callable, Mapping
 
@@ -31,10 +32,13 @@ FORMATS = ("parquet", "csv")
 _DICTIONARY = ("ts", "side", "level")
 
 _temporaries = itertools.count()
+_token = uuid.uuid4().hex[:12]
 
 
 def _temporary(path: Path) -> Path:
-    return path.with_name(f".{path.name}.{os.getpid()}-{next(_temporaries)}.tmp")
+    # Unique across machines too: workers on a shared file system may write the same
+    # partition at once (a task run again after its worker seemed lost).
+    return path.with_name(f".{path.name}.{os.getpid()}-{next(_temporaries)}-{_token}.tmp")
 
 
 def _book_rows(batch: Any, book: str) -> int:
