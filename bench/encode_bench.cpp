@@ -139,11 +139,11 @@ int main(int argc, char** argv) {
         if (numbers_only) break;
         for (const char* shape : {"generate", "generate_stream"}) {
             const bool grouped = std::strcmp(shape, "generate") == 0;
-            const Timing t = run(w, repeats,
-                                 [grouped](const synth::generate::ColumnBatch& b, NumberPath p) {
-                                     return grouped ? synth::encode::encode_grouped(b, p)
-                                                    : synth::encode::encode_stream(b, p);
-                                 });
+            const Timing t =
+                run(w, repeats, [grouped](const synth::generate::ColumnBatch& b, NumberPath p) {
+                    return grouped ? synth::encode::encode_grouped(b, p)
+                                   : synth::encode::encode_stream(b, p);
+                });
             const double mb = static_cast<double>(t.bytes) / 1e6;
             const double total = t.generate + t.fast;
             if (as_json) {

@@ -83,7 +83,7 @@ bool find_column(BatchData& d, std::string_view name, ColumnView& out) {
     if (std::find(std::begin(kKeyColumns), std::end(kKeyColumns), name) != std::end(kKeyColumns)) {
         if (!ensure_keys(d)) return false;
         encode::LongBookKeys& k = *d.keys;
-        out = name == "book_ts" ? view_of(k.ts, "q")
+        out = name == "book_ts"     ? view_of(k.ts, "q")
               : name == "book_side" ? view_of(k.side, "B")
                                     : view_of(k.level, "q");
         return true;

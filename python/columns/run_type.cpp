@@ -57,8 +57,8 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const char* data = nullptr;
     Py_ssize_t size = 0;
     int document = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$p:Run", const_cast<char**>(keywords),
-                                     &data, &size, &document)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$p:Run", const_cast<char**>(keywords), &data,
+                                     &size, &document)) {
         return nullptr;
     }
     const std::string_view text(data, static_cast<std::size_t>(size));
@@ -175,8 +175,8 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
     generate::Run& run = state.run;
     // A failed run keeps answering its error.
     if (run.bars_left() == 0) Py_RETURN_NONE;
-    const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(max_bars),
-                                                        run.bars_left());
+    const std::uint64_t count =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(max_bars), run.bars_left());
     const auto& micro = run.spec().microstructure;
     if (auto budget = generate::check_batch_budget(count, micro.book_depth, micro.trade_rate,
                                                    generate::physical_memory_bytes());

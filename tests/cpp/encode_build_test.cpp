@@ -37,8 +37,7 @@ std::vector<Bar> make_bars(const std::vector<std::size_t>& trades, std::size_t d
             bar.trades.push_back(
                 Trade{ts, seq++, value(), value(), m % 3 == 1 ? Side::sell : Side::buy});
         }
-        if (funding_every != 0 && (j + 1) % funding_every == 0)
-            bar.funding = Funding{ts, value()};
+        if (funding_every != 0 && (j + 1) % funding_every == 0) bar.funding = Funding{ts, value()};
     }
     return bars;
 }

@@ -99,11 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundCase{100.0, 100.0}, RoundCase{1e-9, 0.0},
                       // Scaled values that are exact halves go away from zero,
                       // not to even: 0.5, 2.5 and 4.5 units of the last place.
-                      RoundCase{5e-09, 1e-08}, RoundCase{2.5e-08, 3e-08},
-                      RoundCase{4.5e-08, 5e-08}, RoundCase{1e300, 1e300},
+                      RoundCase{5e-09, 1e-08}, RoundCase{2.5e-08, 3e-08}, RoundCase{4.5e-08, 5e-08},
+                      RoundCase{1e300, 1e300},
                       // The scaled value overflows: the formula gives infinity.
-                      RoundCase{1.8e300, INFINITY},
-                      RoundCase{1.7976931348623157e308, INFINITY}));
+                      RoundCase{1.8e300, INFINITY}, RoundCase{1.7976931348623157e308, INFINITY}));
 
 TEST(Round8, KeepsTheSignOfValuesRoundedToZero) {
     EXPECT_TRUE(std::signbit(round8(-1e-12)));

@@ -47,7 +47,7 @@ void trade_rows(OutputBuffer& out, const ColumnBatch& b) {
         *p++ = ',';
         p = number(p, b.trade_qty[t]);
         p = b.trade_side[t] == static_cast<std::uint8_t>(generate::Side::sell) ? put(p, ",sell\n")
-                                                                                : put(p, ",buy\n");
+                                                                               : put(p, ",buy\n");
         out.advance(p);
     }
 }

@@ -43,11 +43,9 @@ double snapshot_length(const generate::ColumnBatch& b, std::size_t j) {
     const std::size_t depth = b.book_depth;
     const auto level = written_length<write_level<FastNumbers>>(b);
     const auto per_side = [&](std::size_t first) {
-        return (mean_length(first, depth, kLevelSamples, level) + 1.0) *
-               static_cast<double>(depth);
+        return (mean_length(first, depth, kLevelSamples, level) + 1.0) * static_cast<double>(depth);
     };
-    return static_cast<double>(p - buf) + per_side(j * 2 * depth) +
-           per_side(j * 2 * depth + depth);
+    return static_cast<double>(p - buf) + per_side(j * 2 * depth) + per_side(j * 2 * depth + depth);
 }
 
 std::size_t scaled(double mean, std::size_t count) {

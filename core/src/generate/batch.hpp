@@ -46,8 +46,8 @@ struct ColumnBatch {
     // Empties every column and reserves room for `bars` bars, their levels
     // and about `expected_trades` trades (the trade columns grow beyond it
     // when a batch draws more).
-    void reset(std::uint64_t first, std::size_t bars, std::size_t depth, std::size_t expected_trades,
-               std::size_t funding_points);
+    void reset(std::uint64_t first, std::size_t bars, std::size_t depth,
+               std::size_t expected_trades, std::size_t funding_points);
 };
 
 }  // namespace synth::generate

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string>
 
-
 namespace synth::generate {
 namespace {
 
@@ -18,8 +17,8 @@ constexpr std::uint64_t kTextPerBar = 256;
 // The response text exists twice at the end: ours and the caller's copy.
 constexpr std::uint64_t kTextCopies = 2;
 // Column bytes of a bar's candle and funding point, a level and a trade.
-constexpr std::uint64_t kColumnsPerBar = sizeof(std::int64_t) + 5 * sizeof(double) +
-                                         sizeof(std::int64_t) + sizeof(double);
+constexpr std::uint64_t kColumnsPerBar =
+    sizeof(std::int64_t) + 5 * sizeof(double) + sizeof(std::int64_t) + sizeof(double);
 constexpr std::uint64_t kColumnsPerLevel = 2 * sizeof(double);
 constexpr std::uint64_t kColumnsPerTrade =
     sizeof(std::int64_t) + sizeof(std::uint64_t) + 2 * sizeof(double) + sizeof(std::uint8_t);
@@ -116,8 +115,8 @@ Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint
 Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
                                                   std::optional<std::uint64_t> available) {
-    return check(estimate_batch_bytes(bars, book_depth, trade_rate), available, "a batch of ",
-                 bars, book_depth);
+    return check(estimate_batch_bytes(bars, book_depth, trade_rate), available, "a batch of ", bars,
+                 book_depth);
 }
 
 }  // namespace synth::generate

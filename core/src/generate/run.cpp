@@ -36,8 +36,8 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
     // A book too deep for even one bar is refused before its level scales
     // are allocated.
     const spec::Microstructure& micro = spec.microstructure;
-    if (auto budget = check_batch_budget(1, micro.book_depth, micro.trade_rate,
-                                         physical_memory_bytes());
+    if (auto budget =
+            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes());
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
