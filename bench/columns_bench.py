@@ -121,7 +121,9 @@ def tables_section(repeats: int) -> str:
                     mb(peak_bytes(statement, s)),
                 ]
             )
-    return table(["workload (bars x depth x rate)", "path", "time", "vs numpy peer", "peak memory"], rows)
+    return table(
+        ["workload (bars x depth x rate)", "path", "time", "vs numpy peer", "peak memory"], rows
+    )
 
 
 def parquet_row(s: dict, label: str, repeats: int) -> list[str]:
@@ -140,6 +142,7 @@ def threads_section(repeats: int) -> str:
     specs = [spec(20_000, 50, 2.0, seed) for seed in range(8)]
     rows = []
     for name, make in (("DataFrames", qs.generate_frames), ("numpy arrays", qs.generate_arrays)):
+
         def one_thread(make=make):
             for s in specs:
                 make(s)
@@ -184,8 +187,10 @@ def main() -> None:
     if args.threads_only:
         print(threads_section(args.repeats))
         return
-    print(f"machine: {platform.processor() or platform.machine()}, {os.cpu_count()} CPUs, "
-          f"Python {platform.python_version()}\n")
+    print(
+        f"machine: {platform.processor() or platform.machine()}, {os.cpu_count()} CPUs, "
+        f"Python {platform.python_version()}\n"
+    )
     print(tables_section(args.repeats) + "\n")
     rows = [parquet_row(spec(200_000, 20, 5.0), "200,000 x 20 x 5", min(args.repeats, 3))]
     if not args.skip_long:
@@ -195,7 +200,9 @@ def main() -> None:
     # state that says more about the allocators than about the threads.
     threads = subprocess.run(
         [sys.executable, __file__, "--threads-only", "--repeats", str(2 * args.repeats)],
-        check=True, capture_output=True, text=True,
+        check=True,
+        capture_output=True,
+        text=True,
     )
     print(threads.stdout)
     print(json_section(args.repeats))

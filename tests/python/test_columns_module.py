@@ -28,7 +28,9 @@ SPEC = {
 }
 
 # A spec whose book prices overflow (written null in the document, NaN in a batch).
-OVERFLOW = dict(SPEC, start_price=1e300, regimes=[{"kind": "vol", "len": 23, "drift": 0, "vol": 0.01}])
+OVERFLOW = dict(
+    SPEC, start_price=1e300, regimes=[{"kind": "vol", "len": 23, "drift": 0, "vol": 0.01}]
+)
 
 
 def run_of(spec):
@@ -211,4 +213,6 @@ def test_csv_rows_carry_the_documents_numbers():
     for row, level in zip(rows, levels):
         for cell, value in zip(row[3:], (level["price"], level["qty"])):
             assert cell == "" if value is None else float(cell) == value
-    assert _columns.csv_header("book_wide", 1) == b"ts,bid_price_0,bid_qty_0,ask_price_0,ask_qty_0\n"
+    assert (
+        _columns.csv_header("book_wide", 1) == b"ts,bid_price_0,bid_qty_0,ask_price_0,ask_qty_0\n"
+    )
