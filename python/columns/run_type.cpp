@@ -94,7 +94,7 @@ void run_dealloc(PyObject* self) {
 // their mean, three draws each).
 std::uint64_t chunk_bars(const spec::GenSpec& spec) {
     const auto& micro = spec.microstructure;
-    const double trades = micro.trade_rate > 0.0 ? std::min(micro.trade_rate, 746.0) : 0.0;
+    const double trades = generate::mean_trades_per_bar(micro.trade_rate);
     const double draws = 4.0 + 2.0 * static_cast<double>(micro.book_depth) + 3.0 * trades + 1.0;
     return static_cast<std::uint64_t>(std::max(1.0, static_cast<double>(kDrawsPerChunk) / draws));
 }

@@ -25,9 +25,6 @@ constexpr std::uint64_t kColumnsPerTrade =
 // The trade columns grow by doubling when a batch draws more than expected:
 // while one grows, its old and new storage exist together.
 constexpr std::uint64_t kTradeGrowth = 3;
-// Once exp(-trade_rate) is 0 the count is the number of uniforms whose product
-// stays above 0, about 745 on average; below that the mean is trade_rate.
-constexpr double kMostTradesPerBar = 746.0;
 // 2^64 as a double: a trade estimate at or above it cannot be counted.
 constexpr double kTwoTo64 = 18446744073709551616.0;
 
@@ -41,7 +38,7 @@ bool mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
 // Expected trades of the whole run, rounded up; nullopt beyond u64.
 std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_rate) {
     if (!(trade_rate > 0.0)) return 0;
-    const double total = std::min(trade_rate, kMostTradesPerBar) * static_cast<double>(bars);
+    const double total = mean_trades_per_bar(trade_rate) * static_cast<double>(bars);
     if (!(total < kTwoTo64)) return std::nullopt;
     return static_cast<std::uint64_t>(total) + 1;
 }

@@ -11,6 +11,13 @@
 
 namespace synth::generate {
 
+// Trades a bar draws on average (none when trade_rate is not above 0). Once
+// exp(-trade_rate) is 0 the count is the number of uniforms whose product
+// stays above 0, about 745 on average; below that the mean is trade_rate.
+inline double mean_trades_per_bar(double trade_rate) {
+    return trade_rate > 0.0 ? (trade_rate < 746.0 ? trade_rate : 746.0) : 0.0;
+}
+
 // Peak bytes of a whole command for a run of `bars` bars with `book_depth`
 // levels per side and `trade_rate` trades per bar on average: the columns of
 // the whole run, the response text and the caller's copy of that text.

@@ -10,14 +10,6 @@
 #include "spec/validate.hpp"
 
 namespace synth::generate {
-namespace {
-
-// Once exp(-trade_rate) is 0 the count is the number of uniforms whose product
-// stays above 0, about 745 on average; below that the mean is trade_rate.
-constexpr double kMostTradesPerBar = 746.0;
-
-}  // namespace
-
 Run::Run(const spec::GenSpec& spec)
     : spec_(spec),
       rng_(SeededRng::from_seed(spec.seed)),
@@ -48,7 +40,7 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
     const double rate = spec_.microstructure.trade_rate;
     if (!(rate > 0.0)) return 0;
     // Mean plus four standard deviations of the Poisson total.
-    const double mean = std::min(rate, kMostTradesPerBar) * static_cast<double>(bars);
+    const double mean = mean_trades_per_bar(rate) * static_cast<double>(bars);
     return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
 }
 
