@@ -14,7 +14,8 @@ from typing import NoReturn, Sequence
 
 from . import _json
 from ._optional import require
-from .api import generate_text, open_synth
+from .api import generate_text
+from .batches import open_run
 from .errors import SynthError
 from .examples import EXAMPLES, UnknownExample, example_text
 from .files import replacing, table_paths, write_text
@@ -79,7 +80,10 @@ def build_parser() -> argparse.ArgumentParser:
     )
 
     val = commands.add_parser(
-        "validate", help="check a spec", description="Print ok, or the reason the spec is rejected."
+        "validate",
+        help="check a spec",
+        description="Print ok, or the reason the spec is rejected. Extension members (garch, "
+        "tails, jumps, ...) are accepted: they work with --format csv and parquet.",
     )
     _add_spec_source(val)
 
@@ -230,7 +234,7 @@ def _write_stdout(text: str) -> None:
 def _cmd_validate(args: argparse.Namespace) -> int:
     _, text = _read_spec(args)
     try:
-        open_synth(text)
+        open_run(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1

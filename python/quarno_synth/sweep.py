@@ -23,7 +23,7 @@ from pathlib import Path
 from typing import Any, Callable, Iterable, Iterator, Mapping, Sequence
 
 from ._optional import require
-from .api import Spec, open_synth, validate
+from .api import Spec
 from .columns import TABLES
 from .errors import SynthError
 
@@ -128,15 +128,17 @@ def _as_text(spec: Spec) -> str:
 
 
 def _read(spec: Spec) -> tuple[Any, str]:
-    """(spec value, spec text) of a spec the generator accepts; SynthError otherwise."""
+    """(spec value, spec text) of a spec the table writers accept (the extended language);
+    SynthError otherwise."""
     from . import _json
     from .api import _WHITE_SPACE
+    from .batches import open_run
 
     text = _as_text(spec)
     if not isinstance(spec, (str, bytes, bytearray)):
-        validate(spec)
+        open_run(spec)
         return copy.deepcopy(spec), text
-    open_synth(text)  # the reader's own error, with its position
+    open_run(text)  # the reader's own error, with its position
     try:  # the value again, to put other seeds into it
         value = json.loads(text.strip(_WHITE_SPACE))
         _json.dumps(value)
