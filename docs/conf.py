@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import importlib.metadata
-import os
 from pathlib import Path
 
 HERE = Path(__file__).parent
@@ -76,8 +75,6 @@ def _draw_gallery(app: object) -> None:
     """One chart per built-in example, for the gallery page."""
     out = HERE / "_generated"
     out.mkdir(exist_ok=True)
-    if os.environ.get("QUARNO_DOCS_NO_GALLERY"):
-        return
     import matplotlib
 
     matplotlib.use("Agg")
