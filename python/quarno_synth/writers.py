@@ -11,8 +11,9 @@ import contextlib
 import itertools
 import os
 import uuid
+from collections.abc import Callable, Mapping
 from pathlib import Path
-from typing import Any, Callable, Mapping
+from typing import Any
 
 from . import _columns
 from ._optional import require
@@ -215,7 +216,7 @@ def write_tables(
 
 
 def _write_directory(
-    spec: Spec, directory: str | os.PathLike, fmt: str, book: str, batch_bars: int | None
+    spec: Spec, directory: str | os.PathLike[str], fmt: str, book: str, batch_bars: int | None
 ) -> dict[str, Path]:
     run = prepare_run(spec, fmt, book)
     directory = Path(directory)
@@ -227,19 +228,38 @@ def _write_directory(
 
 def write_parquet(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.parquet``, ``trades.parquet``, ``book.parquet`` and
-    ``funding.parquet`` in ``directory`` (created when missing); returns the paths."""
+    ``funding.parquet`` in ``directory`` (created when missing), batch by batch.
+
+    The four files appear together, only once all are complete; a run that fails leaves none.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    directory
+        Where the files go.
+    book
+        "long" or "wide", as for ``generate_frames``.
+    batch_bars
+        Bars per batch (one row group each); by default about 64 MB of columns.
+
+    Returns
+    -------
+    dict of str to pathlib.Path
+        The file of each table.
+    """
     return _write_directory(spec, directory, "parquet", book, batch_bars)
 
 
 def write_csv(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,
