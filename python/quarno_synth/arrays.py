@@ -15,6 +15,12 @@ from .batches import RawColumns, check_book, concat_raw, whole_run
 # The names of the side codes 0 and 1.
 SIDES = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
 
+# The names of the regime kind codes 0 to 3 (label column "kind").
+KINDS = ("trend", "range", "crash", "vol")
+
+# Columns appended to the candles with labels=True.
+LABELS = ("regime", "kind", "sigma", "jump")
+
 BOOK_SIDES_ENTRY = "book_levels"
 
 Arrays = dict[str, Any]
@@ -76,8 +82,11 @@ def _wide_book(raw: RawColumns) -> Arrays:
 def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     """The four tables of ``raw`` as numpy columns."""
     a = raw.arrays
+    candles = {name: a[name] for name in ("ts", "open", "high", "low", "close", "volume")}
+    if raw.labels:
+        candles.update((name, a[f"label_{name}"]) for name in LABELS)
     return {
-        "candles": {name: a[name] for name in ("ts", "open", "high", "low", "close", "volume")},
+        "candles": candles,
         "trades": {
             "ts": a["trade_ts"],
             "seq": a["trade_seq"],
@@ -90,7 +99,7 @@ def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     }
 
 
-def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
+def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Arrays]:
     """Run ``spec`` and return its tables as numpy columns: {table: {column: ndarray}}.
 
     Tables "candles", "trades", "book" (long form, or wide with ``book="wide"``) and
@@ -98,10 +107,14 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     uint8 codes (trades: 0 buy, 1 sell; book: 0 bid, 1 ask). A fifth entry "book_levels"
     holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
     (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
+
+    ``labels=True`` appends to the candles the bar's ``regime`` (index, int64), ``kind``
+    (uint8 code, see KINDS), ``sigma`` (the conditional vol used) and ``jump`` (the jump in
+    the log return, 0 when none).
     """
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, labels))
     tables = table_arrays(np, raw, book)
     tables[BOOK_SIDES_ENTRY] = book_sides(raw)
     return tables

@@ -38,19 +38,35 @@ RAW_COLUMNS: dict[str, str] = {
     "funding_rate": "float64",
 }
 
+# Label columns of a batch made with labels=True, one value per bar.
+LABEL_COLUMNS: dict[str, str] = {
+    "label_regime": "int64",
+    "label_kind": "uint8",
+    "label_sigma": "float64",
+    "label_jump": "float64",
+}
+
 BOOK_FORMS = ("long", "wide")
 
 
-def open_run(spec: Spec) -> Run:
-    """A native run of ``spec``: a dict or list is read as a command's "spec" member, a text
-    (str or UTF-8 bytes) as a spec text; a rejected spec raises SynthError."""
+def open_run(spec: Spec, labels: bool = False) -> Run:
+    """A native run of ``spec`` in the extended language: a dict or list is read as a command's
+    "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec raises
+    SynthError. With ``labels`` every batch carries the bars' labels."""
+    labels = check_labels(labels)
     if isinstance(spec, (str, bytes, bytearray)):
-        return Run(_as_text(spec))
+        return Run(_as_text(spec), labels=labels)
     try:
         document = _json.dumps(spec)
     except (TypeError, ValueError) as exc:
         raise SynthError(f"spec is not representable as JSON: {exc}") from None
-    return Run(document, document=True)
+    return Run(document, document=True, labels=labels)
+
+
+def check_labels(labels: bool) -> bool:
+    if not isinstance(labels, bool):
+        raise TypeError(f"labels must be True or False, not {labels!r}")
+    return labels
 
 
 def check_book(book: str) -> str:
@@ -91,12 +107,15 @@ class RawColumns:
     def funding_points(self) -> int:
         return len(self.arrays["funding_ts"])
 
+    @property
+    def labels(self) -> bool:
+        return "label_regime" in self.arrays
+
 
 def raw_columns(np: Any, batch: Batch, first_trade: int, first_funding: int) -> RawColumns:
-    """Zero-copy numpy views of one batch's columns."""
-    arrays = {
-        name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in RAW_COLUMNS.items()
-    }
+    """Zero-copy numpy views of one batch's columns (and its labels when it has them)."""
+    names = {**RAW_COLUMNS, **LABEL_COLUMNS} if batch.labels else RAW_COLUMNS
+    arrays = {name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in names.items()}
     return RawColumns(
         batch.bars, batch.book_depth, batch.first_bar, first_trade, first_funding, arrays, batch
     )
@@ -122,13 +141,13 @@ def physical_memory() -> int | None:
         return None
 
 
-def whole_run(np: Any, spec: Spec) -> list[RawColumns]:
+def whole_run(np: Any, spec: Spec, labels: bool = False) -> list[RawColumns]:
     """Every bar of ``spec``: one batch when it fits in memory, else batches of the default size.
 
     The native budget counts the trade columns' growth while one batch is made; batches of
     bounded size can still gather a run that one batch could not.
     """
-    run = open_run(spec)
+    run = open_run(spec, labels)
     try:
         return list(iter_raw(np, run, run.bars))
     except MemoryError:
@@ -136,7 +155,7 @@ def whole_run(np: Any, spec: Spec) -> list[RawColumns]:
         # Far beyond the machine, many small batches would only take long to fail.
         if memory is None or run.bars * run.bar_bytes > 3 * memory:
             raise
-    run = open_run(spec)
+    run = open_run(spec, labels)
     return list(iter_raw(np, run, batch_size(run, None)))
 
 
@@ -145,5 +164,5 @@ def concat_raw(np: Any, parts: list[RawColumns]) -> RawColumns:
     if len(parts) == 1:
         return parts[0]
     first = parts[0]
-    arrays = {name: np.concatenate([p.arrays[name] for p in parts]) for name in RAW_COLUMNS}
+    arrays = {name: np.concatenate([p.arrays[name] for p in parts]) for name in first.arrays}
     return RawColumns(sum(p.bars for p in parts), first.depth, first.first_bar, 0, 0, arrays)

@@ -25,6 +25,11 @@ from .schedule import bar_count
 
 PROG = "quarno-synth"
 
+LABELS_HELP = (
+    "csv, parquet: append the bars' labels to the candles: regime (index), kind, sigma "
+    "(the conditional vol used) and jump (0 when none)"
+)
+
 
 class UserError(Exception):
     """A failure reported as one line on stderr, with an exit status."""
@@ -78,6 +83,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="csv, parquet: the book table with one row per level and side (long, the default) "
         "or one row per bar (wide)",
     )
+    gen.add_argument("--labels", action="store_true", help=LABELS_HELP)
 
     val = commands.add_parser(
         "validate",
@@ -158,6 +164,8 @@ def _cmd_generate(args: argparse.Namespace) -> int:
         raise UserError(f"--format {args.format} needs -o DIR, the directory for the table files")
     if not to_files and args.book is not None:
         raise UserError("--book applies to --format csv and --format parquet")
+    if not to_files and args.labels:
+        raise UserError("--labels applies to --format csv and --format parquet")
     if to_files:
         out_dir = Path(args.output)
         if out_dir.exists() and not out_dir.is_dir():
@@ -172,7 +180,9 @@ def _cmd_generate(args: argparse.Namespace) -> int:
     label, text = _read_spec(args)
     progress = Progress.for_terminal() if (to_files or out_file is not None) else Progress(False)
     if to_files:
-        return _generate_tables(label, text, args.format, args.book or "long", out_dir, progress)
+        return _generate_tables(
+            label, text, args.format, args.book or "long", args.labels, out_dir, progress
+        )
     response = _run(label, text, args.stream, progress)
     if out_file is not None:
         progress.step(f"writing {out_file}")
@@ -184,11 +194,11 @@ def _cmd_generate(args: argparse.Namespace) -> int:
 
 
 def _generate_tables(
-    label: str, text: str, fmt: str, book: str, out_dir: Path, progress: Progress
+    label: str, text: str, fmt: str, book: str, labels: bool, out_dir: Path, progress: Progress
 ) -> int:
     """Run batch by batch into the four table files: memory stays bounded whatever the bars."""
     try:
-        run = prepare_run(text, fmt, book)
+        run = prepare_run(text, fmt, book, labels)
     except SynthError as exc:
         raise UserError(f"{label}: {exc}", 1) from None
     except ValueError as exc:  # data the chosen format cannot hold

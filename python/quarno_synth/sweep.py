@@ -247,8 +247,8 @@ def _library_version() -> str:
     return f"quarno_synth {__version__}"
 
 
-def _header(runs: list[_Run], book: str, batch_bars: int | None) -> dict[str, Any]:
-    return {
+def _header(runs: list[_Run], book: str, batch_bars: int | None, labels: bool) -> dict[str, Any]:
+    header = {
         "format": FORMAT,
         "library": _library_version(),
         "writer": _writer_version(),
@@ -258,6 +258,9 @@ def _header(runs: list[_Run], book: str, batch_bars: int | None) -> dict[str, An
         "book": book,
         "batch_bars": batch_bars,
     }
+    if labels:  # only then: manifests of sweeps without labels stay as they were
+        header["labels"] = True
+    return header
 
 
 def _run_entry(run: _Run, result: Mapping[str, Any] | None) -> dict[str, Any]:
@@ -374,6 +377,7 @@ class _Task:
     root: str
     book: str
     batch_bars: int | None
+    labels: bool
     versions: tuple[str, str]
     runs: tuple[tuple[int, str, str], ...]  # (index, partition, spec text)
 
@@ -444,7 +448,14 @@ def _one_run(task: _Task, partition: str, spec: str) -> dict[str, Any]:
     else:
         write_tables = _writer()
         try:
-            rows = write_tables(spec, paths, "parquet", book=task.book, batch_bars=task.batch_bars)
+            rows = write_tables(
+                spec,
+                paths,
+                "parquet",
+                book=task.book,
+                batch_bars=task.batch_bars,
+                labels=task.labels,
+            )
         except ValueError as exc:  # SynthError, or a run the format cannot hold
             _remove_empty(root, partition)
             return {"error": str(exc)}
@@ -500,7 +511,7 @@ def _pool_worker_init() -> None:
 
 
 def _tasks(
-    runs: list[_Run], workers: int, root: Path, book: str, batch_bars: int | None
+    runs: list[_Run], workers: int, root: Path, book: str, batch_bars: int | None, labels: bool
 ) -> list[_Task]:
     todo = [run for run in runs if run.error is None]
     if not todo:
@@ -514,10 +525,10 @@ def _tasks(
         chunk.append((run.index, run.partition, run.spec))
         cost += run.cost
         if cost >= _TASK_COST or len(chunk) >= most:
-            tasks.append(_Task(str(root), book, batch_bars, versions, tuple(chunk)))
+            tasks.append(_Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
             chunk, cost = [], 0
     if chunk:
-        tasks.append(_Task(str(root), book, batch_bars, versions, tuple(chunk)))
+        tasks.append(_Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
     return tasks
 
 
@@ -595,12 +606,13 @@ def _execute(
     root: Path,
     book: str,
     batch_bars: int | None,
+    labels: bool,
     executor: cf.Executor | None,
     max_workers: int | None,
     on_runs: OnRuns | None,
 ) -> dict[int, dict]:
     workers = _default_workers(executor, max_workers)
-    tasks = _tasks(runs, workers, root, book, batch_bars)
+    tasks = _tasks(runs, workers, root, book, batch_bars, labels)
     results: dict[int, dict] = {}
     failed_early = len(runs) - sum(len(task.runs) for task in tasks)
     if on_runs is not None:
@@ -648,6 +660,7 @@ def generate_dataset(
     max_workers: int | None = None,
     book: str = "long",
     batch_bars: int | None = None,
+    labels: bool = False,
     on_runs: OnRuns | None = None,
 ) -> dict[str, Any]:
     """Write many runs into one Parquet dataset in directory ``path``; return its manifest.
@@ -662,7 +675,7 @@ def generate_dataset(
     Runs go to ``executor`` when given (any ``concurrent.futures.Executor``), else to a pool of
     ``max_workers`` processes (all cores by default; 1 runs them in this process). A directory
     holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is
-    called as runs finish.
+    called as runs finish. ``labels=True`` appends the bars' labels to the candles.
 
     Raises SweepError (bad arguments, before anything is written), SweepFailed (a worker died;
     start again to finish), OSError (a write failed) and KeyboardInterrupt (nothing partial is
@@ -674,10 +687,12 @@ def generate_dataset(
         raise SweepError(f"batch_bars must be a positive number of bars, not {batch_bars!r}")
     if max_workers is not None and max_workers < 1:
         raise SweepError(f"max_workers must be at least 1, not {max_workers!r}")
+    if not isinstance(labels, bool):
+        raise SweepError(f"labels must be True or False, not {labels!r}")
     require("pyarrow.parquet", "arrow", "sweeps (Parquet datasets)")
     runs = _plan(spec, seeds, specs)
     root = Path(path).absolute()
-    header = _header(runs, book, batch_bars)
+    header = _header(runs, book, batch_bars, labels)
     resuming = _check_directory(root, header, runs)
     root.mkdir(parents=True, exist_ok=True)
     with _locked(root):
@@ -686,7 +701,7 @@ def generate_dataset(
             stale.unlink()
         if not resuming:
             _write_manifest(root, _manifest(header, runs, {}))
-        results = _execute(runs, root, book, batch_bars, executor, max_workers, on_runs)
+        results = _execute(runs, root, book, batch_bars, labels, executor, max_workers, on_runs)
         _check_files(root, results)
         manifest = _manifest(header, runs, results)
         _write_manifest(root, manifest)

@@ -10,7 +10,7 @@ from pathlib import Path
 
 from . import sweep
 from ._optional import require
-from .cli import UserError, _add_spec_source, _read_spec
+from .cli import LABELS_HELP, UserError, _add_spec_source, _read_spec
 from .progress import Progress
 
 
@@ -44,6 +44,7 @@ def add_sweep_parser(commands: argparse._SubParsersAction) -> None:
     parser.add_argument(
         "--book", choices=("long", "wide"), default="long", help="book table form (default long)"
     )
+    parser.add_argument("--labels", action="store_true", help=LABELS_HELP)
 
 
 def _read_spec_lines(name: str) -> list[str]:
@@ -100,6 +101,7 @@ def cmd_sweep(args: argparse.Namespace) -> int:
                 executor=executor,
                 max_workers=args.workers,
                 book=args.book,
+                labels=args.labels,
                 on_runs=progress.count,
             )
         except sweep.SweepError as exc:

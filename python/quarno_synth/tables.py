@@ -14,6 +14,8 @@ _KINDS = {
     "seq": "uint64",
     "level": "int64",
     "side": "string",
+    "regime": "int64",
+    "kind": "string",
 }
 
 
