@@ -51,12 +51,29 @@ bool any_garch(const std::vector<RegimeDynamics>& dynamics) {
 }
 
 DynamicStreams DynamicStreams::from_seed(std::uint64_t seed) {
-    return {stream_rng(seed, Stream::tails), stream_rng(seed, Stream::jumps)};
+    return {stream_rng(seed, Stream::tails), PolarNormals{}, stream_rng(seed, Stream::jumps)};
 }
 
-double draw_gamma(double d, double c, SeededRng& rng) {
+double PolarNormals::next(SeededRng& rng) {
+    if (has_spare_) {
+        has_spare_ = false;
+        return spare_;
+    }
     for (;;) {
-        const double x = rng.next_normal();
+        const double u = (rng.next_f64() * 2.0) - 1.0;
+        const double v = (rng.next_f64() * 2.0) - 1.0;
+        const double s = (u * u) + (v * v);
+        if (s >= 1.0 || s == 0.0) continue;
+        const double m = std::sqrt((std::log(s) * -2.0) / s);
+        spare_ = v * m;
+        has_spare_ = true;
+        return u * m;
+    }
+}
+
+double draw_gamma(double d, double c, PolarNormals& normals, SeededRng& rng) {
+    for (;;) {
+        const double x = normals.next(rng);
         double v = (c * x) + 1.0;
         if (!(v > 0.0)) continue;
         v = (v * v) * v;
@@ -88,7 +105,9 @@ BarMove draw_dynamic_move(const spec::Regime& regime, const RegimeDynamics& dyna
     // Innovation: the classic normal, or a unit-variance Student-t made from it.
     double e = move.z;
     if (dynamics.tails) {
-        const double chi2 = draw_gamma(dynamics.gamma_d, dynamics.gamma_c, streams.tails) * 2.0;
+        const double chi2 =
+            draw_gamma(dynamics.gamma_d, dynamics.gamma_c, streams.tails_normals, streams.tails) *
+            2.0;
         e = move.z * std::sqrt(dynamics.df_minus_2 / chi2);
     }
 

@@ -49,9 +49,22 @@ struct VarianceCarry {
     double shock = 0.0;
 };
 
+// Normals by the polar method, in pairs, from one stream: half the logarithms
+// and square roots of Box-Muller and no cosine. The second of a pair waits in
+// `spare` for the next call (part of the run's state).
+class PolarNormals {
+  public:
+    double next(SeededRng& rng);
+
+  private:
+    double spare_ = 0.0;
+    bool has_spare_ = false;
+};
+
 // The extension streams of one run.
 struct DynamicStreams {
     SeededRng tails;
+    PolarNormals tails_normals;
     SeededRng jumps;
     static DynamicStreams from_seed(std::uint64_t seed);
 };
@@ -71,8 +84,8 @@ BarMove draw_dynamic_move(const spec::Regime& regime, const RegimeDynamics& dyna
                           DynamicStreams& streams, SeededRng& rng);
 
 // A Gamma(d + 1/3) variate by Marsaglia and Tsang's method (shape above 1),
-// its normals and uniforms from `rng`.
-double draw_gamma(double d, double c, SeededRng& rng);
+// its normals from `normals` and its uniforms from `rng`, the same stream.
+double draw_gamma(double d, double c, PolarNormals& normals, SeededRng& rng);
 
 // A Poisson count by the multiplication method: uniforms multiplied until the
 // product is at most `limit` = exp(-rate).

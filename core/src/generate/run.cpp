@@ -83,14 +83,11 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
             anchor_ = price_;
         }
         // One branch per bar keeps the classic bar as it always was.
-        BarMove move;
-        if (has_dynamics_ && dynamics_[regime_index_].active) {
-            move = draw_dynamic_move(regime, dynamics_[regime_index_], price_, anchor_, bar_ == 0,
-                                     carry_, streams_, rng_);
-        } else {
-            move = draw_move(regime, price_, anchor_, rng_);
-            if (carry_variance_) carry_classic(carry_, regime.vol, move.z);
-        }
+        const bool dynamic = has_dynamics_ && dynamics_[regime_index_].active;
+        const BarMove move = dynamic ? draw_dynamic_move(regime, dynamics_[regime_index_], price_,
+                                                         anchor_, bar_ == 0, carry_, streams_, rng_)
+                                     : draw_move(regime, price_, anchor_, rng_);
+        if (carry_variance_ && !dynamic) carry_classic(carry_, regime.vol, move.z);
         if (!is_finite(move)) {
             failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
                                         "price walk produced a non-finite value"};
