@@ -148,7 +148,18 @@ def _run(label: str, text: str, stream: bool, progress: Progress) -> str:
     try:
         return generate_text(text, stream=stream)
     except SynthError as exc:
-        raise UserError(f"{label}: {exc}", 1) from None
+        raise UserError(f"{label}: {exc}{_extended_hint(str(exc), text)}", 1) from None
+
+
+def _extended_hint(error: str, text: str) -> str:
+    """A hint when an extension member is what the JSON document's classic language rejects."""
+    if not error.startswith("parse: unknown field"):
+        return ""
+    try:
+        open_run(text)
+    except (SynthError, MemoryError):
+        return ""
+    return " (extension members such as garch, tails and jumps need --format csv or parquet)"
 
 
 def bar_count_or_none(text: str) -> int | None:
