@@ -32,6 +32,10 @@ class Run {
 
     const spec::GenSpec& spec() const { return spec_; }
     bool labels() const { return options_.labels; }
+    // Bytes a bar's optional columns add to a batch.
+    std::uint64_t extra_bytes_per_bar() const {
+        return options_.labels ? ColumnBatch::kLabelBytesPerBar : 0;
+    }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
 
