@@ -1,4 +1,4 @@
-"""The `quarno-synth` command: generate, validate, plot and list example specs.
+"""The `quarno-synth` command: generate, validate, plot, sweep, score and list example specs.
 
 Exit status: 0 success; 1 the spec was rejected or the run failed; 2 a usage, file or
 environment problem (missing file, unknown example, missing optional extra).
@@ -97,6 +97,10 @@ def build_parser() -> argparse.ArgumentParser:
     from .sweep_cli import add_sweep_parser
 
     add_sweep_parser(commands)
+
+    from .facts_cli import add_facts_parser
+
+    add_facts_parser(commands)
 
     ex = commands.add_parser(
         "examples",
@@ -299,12 +303,19 @@ def _cmd_sweep(args: argparse.Namespace) -> int:
     return cmd_sweep(args)
 
 
+def _cmd_facts(args: argparse.Namespace) -> int:
+    from .facts_cli import cmd_facts
+
+    return cmd_facts(args)
+
+
 _COMMANDS = {
     "generate": _cmd_generate,
     "validate": _cmd_validate,
     "plot": _cmd_plot,
     "examples": _cmd_examples,
     "sweep": _cmd_sweep,
+    "facts": _cmd_facts,
 }
 
 

@@ -27,9 +27,12 @@ indexed by metric when pandas is installed, else dicts keyed by metric.
 from __future__ import annotations
 
 import bisect
+import csv
 import json
 import math
+import os
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Any, Iterable, Iterator, Mapping, Sequence
 
 from ._optional import require
@@ -100,6 +103,58 @@ def closes_array(data: Any) -> np.ndarray:
         row = int(np.argmax(bad))
         raise ValueError(f"closes must be positive and finite: row {row} is {closes[row]!r}")
     return closes
+
+
+def read_closes(path: str | os.PathLike[str]) -> np.ndarray:
+    """The ``close`` column (name matched case-insensitively) of a CSV or Parquet file (by
+    its suffix: .parquet or .pq, else CSV); ValueError or OSError with a one-line reason."""
+    path = Path(path)
+    if path.suffix.lower() in (".parquet", ".pq"):
+        pq = require("pyarrow.parquet", "arrow", "reading Parquet closes")
+        try:
+            table = pq.read_table(path)
+        except OSError:
+            raise
+        except Exception as exc:  # pyarrow's own errors for a file that is not Parquet
+            raise ValueError(f"'{path}' is not a readable Parquet file: {exc}") from None
+        try:
+            return closes_array(_close_column(table))
+        except ValueError as exc:
+            raise ValueError(f"'{path}': {exc}") from None
+    return _csv_closes(path)
+
+
+def _csv_closes(path: Path) -> np.ndarray:
+    with open(path, newline="", encoding="utf-8-sig") as f:
+        try:
+            rows = csv.reader(f)
+            header = next(rows, None)
+            if header is None:
+                raise ValueError(f"'{path}' is empty")
+            names = [name.strip().lower() for name in header]
+            if "close" not in names:
+                raise ValueError(f"'{path}': no close column (columns: {', '.join(header)})")
+            column = names.index("close")
+            values = []
+            for row in rows:
+                if not row:
+                    continue
+                line = rows.line_num
+                try:
+                    values.append(float(row[column]))
+                except (ValueError, IndexError):
+                    cell = repr(row[column]) if column < len(row) else "missing"
+                    raise ValueError(
+                        f"'{path}' line {line}: close is not a number ({cell})"
+                    ) from None
+        except UnicodeDecodeError as exc:
+            raise ValueError(f"'{path}' is not UTF-8 text (offset {exc.start})") from None
+        except csv.Error as exc:
+            raise ValueError(f"'{path}' line {rows.line_num}: {exc}") from None
+    try:
+        return closes_array(np.array(values, dtype=np.float64))
+    except ValueError as exc:
+        raise ValueError(f"'{path}': {exc}") from None
 
 
 def log_returns(data: Any) -> np.ndarray:
@@ -250,7 +305,7 @@ def score(data: Any) -> Score:
     metrics["gain_bars"], metrics["loss_bars"] = gain_loss_bars(closes)
     spread = float(r.std())
     z = (r - r.mean()) / spread if spread > 0 else np.zeros_like(r)
-    histogram = np.histogram(np.clip(z, HIST_EDGES[0], HIST_EDGES[-1]), HIST_EDGES)[0]
+    histogram = np.histogram(z, HIST_EDGES)[0]  # beyond 10 std: not drawn
     return Score(metrics, acf_abs, lev, histogram)
 
 
