@@ -35,3 +35,12 @@ __all__ = [
     "write_csv",
     "write_parquet",
 ]
+
+
+def __getattr__(name: str):
+    # numpy-backed submodules load on first use, so the package imports without numpy
+    if name == "facts":
+        import importlib
+
+        return importlib.import_module(".facts", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
