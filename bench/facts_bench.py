@@ -19,7 +19,7 @@ import sys
 import time
 
 from quarno_synth import example_spec, facts
-from quarno_synth.facts_cli import format_table
+from quarno_synth.cli.facts import format_table
 
 # Daily S&P 500 1999-2018 (5,030 log returns), when the arch package is not installed.
 KNOWN_SP500 = {

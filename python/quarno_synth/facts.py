@@ -28,7 +28,6 @@ from __future__ import annotations
 
 import bisect
 import csv
-import json
 import math
 import os
 from dataclasses import dataclass
@@ -36,9 +35,8 @@ from pathlib import Path
 from typing import Any, Iterable, Iterator, Mapping, Sequence
 
 from ._optional import require
-from .api import Spec, _WHITE_SPACE, _as_text
+from ._spec_text import Spec, as_text, exact_value, is_text, with_seed
 from .batches import batch_size, iter_raw, open_run
-from .errors import SynthError
 
 np = require("numpy", "numpy", "quarno_synth.facts")
 
@@ -384,19 +382,13 @@ def compare(real: Any, synthetic_runs: Iterable[Any]) -> Any:
 
 
 def _spec_value(spec: Spec) -> Any:
-    if isinstance(spec, (str, bytes, bytearray)):
-        text = _as_text(spec)
+    """The spec as a value to put seeds into; the reader's error when it is rejected."""
+    if is_text(spec):
+        text = as_text(spec)
         open_run(text)  # the reader's own error, with its position
-        return json.loads(text.strip(_WHITE_SPACE))
+        return exact_value(text)
+    open_run(spec)
     return spec
-
-
-def _seeded(value: Any, seed: int) -> Any:
-    if isinstance(value, Mapping):
-        return dict(value, seed=seed)
-    if isinstance(value, (list, tuple)) and value:
-        return [seed, *value[1:]]
-    raise SynthError("spec must be an object or an array to take a seed")
 
 
 def spec_closes(spec: Spec, seeds: Iterable[int] | str) -> Iterator[np.ndarray]:
@@ -409,7 +401,7 @@ def spec_closes(spec: Spec, seeds: Iterable[int] | str) -> Iterator[np.ndarray]:
         seeds = parse_seeds(seeds)
     value = _spec_value(spec)
     for seed in seeds:
-        run = open_run(_seeded(value, int(seed)))
+        run = open_run(with_seed(value, int(seed)))
         closes = np.empty(run.bars, dtype=np.float64)
         size = batch_size(run, None)
         for raw in iter_raw(np, run, size):

@@ -9,16 +9,16 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from ._optional import require
-from .cli import UserError
-from .examples import EXAMPLES, UnknownExample, example_text
-from .files import replacing
+from .._optional import require
+from ..examples import EXAMPLES, UnknownExample, example_text
+from ..files import replacing
+from .common import UserError, decode
 from .progress import Progress
 
 _CLOSES_SUFFIXES = (".csv", ".parquet", ".pq")
 
 
-def add_facts_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: Any) -> None:
     parser = commands.add_parser(
         "facts",
         help="the stylized-facts scorecard of a spec or a series",
@@ -48,7 +48,7 @@ def _is_closes_file(name: str) -> bool:
 
 
 def _read_closes(name: str) -> Any:
-    from .facts import read_closes
+    from ..facts import read_closes
 
     try:
         return read_closes(name)
@@ -78,13 +78,7 @@ def _spec_text(source: str) -> tuple[str, str]:
             ) from None
         except OSError as exc:
             raise UserError(f"cannot read spec '{source}': {exc.strerror or exc}") from None
-    try:
-        return source, data.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        raise UserError(
-            f"spec '{source}' is not UTF-8 text (byte 0x{data[exc.start]:02x} "
-            f"at offset {exc.start})"
-        ) from None
+    return source, decode(data, f"spec '{source}'")
 
 
 def _cell(value: float) -> str:
@@ -95,7 +89,7 @@ def _cell(value: float) -> str:
 
 def format_table(columns: dict[str, list[float]]) -> str:
     """The metrics as aligned text: one line per metric, one column per statistic."""
-    from .facts import METRICS
+    from ..facts import METRICS
 
     width = max(len(m) for m in METRICS)
     cells = {name: [_cell(v) for v in values] for name, values in columns.items()}
@@ -121,9 +115,9 @@ def _check_plot_path(name: str) -> tuple[Path, str]:
     return out, fmt
 
 
-def cmd_facts(args: argparse.Namespace) -> int:
-    from . import facts
-    from .sweep import SweepError, parse_seeds
+def command(args: argparse.Namespace) -> int:
+    from .. import facts
+    from ..sweep import SweepError, parse_seeds
 
     plot = _check_plot_path(args.plot) if args.plot is not None else None
     real = facts.score(_read_closes(args.against)) if args.against is not None else None
@@ -157,7 +151,7 @@ def cmd_facts(args: argparse.Namespace) -> int:
         columns = {"real": [real.metrics[m] for m in facts.METRICS], **columns}
     sys.stdout.write(format_table(columns))
     if plot is not None:
-        from .facts_plot import plot_facts
+        from ..facts_plot import plot_facts
 
         out, fmt = plot
         figure = plot_facts(scores, real, title=title)
