@@ -140,12 +140,17 @@ def _csv_closes(path: Path) -> np.ndarray:
                     continue
                 line = rows.line_num
                 try:
-                    values.append(float(row[column]))
+                    value = float(row[column])
                 except (ValueError, IndexError):
                     cell = repr(row[column]) if column < len(row) else "missing"
                     raise ValueError(
                         f"'{path}' line {line}: close is not a number ({cell})"
                     ) from None
+                if not (math.isfinite(value) and value > 0):
+                    raise ValueError(
+                        f"'{path}' line {line}: close must be positive and finite ({value!r})"
+                    )
+                values.append(value)
         except UnicodeDecodeError as exc:
             raise ValueError(f"'{path}' is not UTF-8 text (offset {exc.start})") from None
         except csv.Error as exc:

@@ -22,7 +22,7 @@ def add_parser(commands: Any) -> None:
     parser = commands.add_parser(
         "facts",
         help="the stylized-facts scorecard of a spec or a series",
-        description="Score the log returns of a spec run over seeds (mean, std, 5 and 95 %% "
+        description="Score the log returns of a spec run over seeds (mean, std, 5 and 95 % "
         "quantiles of each metric), or of a CSV/Parquet file of closes, optionally beside a "
         "real series.",
     )
