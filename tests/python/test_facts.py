@@ -4,11 +4,12 @@ import math
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
 import quarno_synth as qs
-from quarno_synth import facts
+
+np = pytest.importorskip("numpy")
+facts = pytest.importorskip("quarno_synth.facts")
 
 
 def prices(returns):
@@ -102,6 +103,8 @@ SPEC = {
 
 
 def test_every_input_form_and_spec_runs_score_alike():
+    pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
     seeds = [3, 9]
     candles = [qs.generate_frames(dict(SPEC, seed=s))["candles"] for s in seeds]
     for closes, frame in zip(facts.spec_closes(SPEC, seeds), candles):
@@ -134,7 +137,7 @@ def test_every_input_form_and_spec_runs_score_alike():
 )
 def test_unusable_closes_are_one_line_errors(data, message):
     if isinstance(data, dict):
-        data = __import__("pandas").DataFrame(data)
+        data = pytest.importorskip("pandas").DataFrame(data)
     with pytest.raises(ValueError, match=message):
         facts.scorecard(data)
 
