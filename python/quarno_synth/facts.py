@@ -1,7 +1,7 @@
 """The stylized-facts scorecard: how much a price series behaves like a real market's.
 
-From closes (a pandas Series, a numpy array or sequence, a candles DataFrame or Arrow table
-with a ``close`` column, or the tables dict of ``generate_frames``) the scorecard takes the
+From closes (a pandas Series, a numpy array or sequence, a candles table or dict of columns
+with a ``close`` column, or the tables of ``generate_frames``/``generate_arrays``) it takes the
 log returns r_t = ln(close_t / close_{t-1}) and measures:
 
 - ``excess_kurtosis``, ``skew``: moment ratios with population (1/n) moments;
@@ -70,7 +70,10 @@ HIST_EDGES = np.linspace(-10.0, 10.0, 161)
 
 
 def _close_column(table: Any) -> Any:
-    names = list(getattr(table, "column_names", None) or getattr(table, "columns", []))
+    if isinstance(table, Mapping):  # e.g. the candles of generate_arrays
+        names = list(table)
+    else:
+        names = list(getattr(table, "column_names", None) or getattr(table, "columns", []))
     for name in names:
         if isinstance(name, str) and name.strip().lower() == "close":
             return table[name]
@@ -81,7 +84,7 @@ def closes_array(data: Any) -> np.ndarray:
     """The closes of ``data`` as a float64 array; ValueError when they cannot be scored."""
     if isinstance(data, Mapping) and "candles" in data:
         data = data["candles"]
-    if hasattr(data, "columns") or hasattr(data, "column_names"):
+    if isinstance(data, Mapping) or hasattr(data, "columns") or hasattr(data, "column_names"):
         data = _close_column(data)
     if hasattr(data, "to_numpy") and not isinstance(data, np.ndarray):
         try:

@@ -116,6 +116,7 @@ def test_every_input_form_and_spec_runs_score_alike():
         candles[0]["close"].tolist(),
         qs.generate_arrow(SPEC)["candles"],
         qs.generate_frames(SPEC),
+        qs.generate_arrays(SPEC),
     ):
         assert facts.scorecard(form).equals(expected)
     table = facts.compare(candles[0], facts.score_spec(str(qs._json.dumps(SPEC)), "3:10:6"))
