@@ -17,6 +17,7 @@ from .._spec_text import (
     sweep_text,
     with_seed,
 )
+from ..batches import open_run
 from ..errors import SynthError
 from .errors import SweepError
 
@@ -85,8 +86,6 @@ class Run:
 def _read(spec: Spec) -> tuple[Any, str]:
     """(spec value, spec text) of a spec the table writers accept (the extended language);
     SynthError otherwise."""
-    from ..batches import open_run
-
     text = sweep_text(spec)
     if not is_text(spec):
         open_run(spec)
