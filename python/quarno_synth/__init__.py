@@ -1,5 +1,7 @@
 """Deterministic synthetic market data: candles, order books, trades and funding."""
 
+from typing import Any
+
 from ._quarno_synth import Synth, __version__
 from .api import generate, generate_text, open_synth, validate
 from .arrays import generate_arrays
@@ -37,7 +39,7 @@ __all__ = [
 ]
 
 
-def __getattr__(name: str):
+def __getattr__(name: str) -> Any:
     # numpy-backed submodules load on first use, so the package imports without numpy
     if name == "facts":
         import importlib

@@ -30,15 +30,19 @@ import bisect
 import csv
 import math
 import os
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Iterable, Iterator, Mapping, Sequence
+from typing import Any
 
 from ._optional import require
 from ._spec_text import Spec, as_text, exact_value, is_text, with_seed
 from .batches import batch_size, iter_raw, open_run
 
-np = require("numpy", "numpy", "quarno_synth.facts")
+try:
+    import numpy as np
+except ImportError:
+    raise ImportError('quarno_synth.facts needs numpy: pip install "quarno_synth[numpy]"') from None
 
 ACF_LAGS = (1, 5, 10, 20, 50, 100)
 DECAY_LAGS = 100

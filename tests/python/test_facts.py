@@ -5,7 +5,6 @@ import subprocess
 import sys
 
 import pytest
-
 import quarno_synth as qs
 
 np = pytest.importorskip("numpy")
