@@ -1,5 +1,7 @@
 """Deterministic synthetic market data: candles, order books, trades and funding."""
 
+from typing import Any
+
 from ._quarno_synth import Synth, __version__
 from .api import generate, generate_text, open_synth, validate
 from .arrays import generate_arrays
@@ -36,3 +38,12 @@ __all__ = [
     "write_csv",
     "write_parquet",
 ]
+
+
+def __getattr__(name: str) -> Any:
+    # numpy-backed submodules load on first use, so the package imports without numpy
+    if name == "facts":
+        import importlib
+
+        return importlib.import_module(".facts", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

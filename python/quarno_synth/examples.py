@@ -19,6 +19,14 @@ EXAMPLES = (
     Example("crash_recovery", "an uptrend, a sharp crash, a volatile bottom and a slow recovery"),
     Example("volatile_perp", "a perpetual swap in turbulent regimes with funding every 8 hours"),
     Example("deep_book", "1-minute bars with a 50-level book and heavy trading"),
+    Example(
+        "equity_index_daily",
+        "20 years of daily index closes: clustered volatility, fat tails, leverage, crashes",
+    ),
+    Example(
+        "crypto_perp_hourly",
+        "180 days of an hourly perpetual swap: heavy tails, jumps, bursts of volatility, funding",
+    ),
 )
 
 _NAMES = {example.name: example for example in EXAMPLES}
