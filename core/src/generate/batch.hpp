@@ -28,9 +28,15 @@ struct ColumnBatch {
     // long table's row order, and each side is a (bars, depth) view with a row
     // stride of 2 x depth.
     Column<double> level_price, level_qty;
+    // The snapshot's timestamp, one per bar: the bar's open time in classic
+    // runs, its close time (ts + bar_secs) when the book follows the ticks.
+    Column<std::int64_t> book_ts;
 
-    // Trades, bar by bar, in the order drawn.
+    // Trades, bar by bar, in the order drawn. trade_ts is the bar's open
+    // time; trade_ts_ns, filled in tick runs only, the trade's own time in
+    // nanoseconds since the epoch.
     Column<std::int64_t> trade_ts;
+    Column<std::int64_t> trade_ts_ns;
     Column<std::uint64_t> trade_seq;
     Column<double> trade_price, trade_qty;
     Column<std::uint8_t> trade_side;  // Side values
@@ -45,9 +51,9 @@ struct ColumnBatch {
 
     // Empties every column and reserves room for `bars` bars, their levels
     // and about `expected_trades` trades (the trade columns grow beyond it
-    // when a batch draws more).
+    // when a batch draws more); trade_ts_ns only when `tick_times`.
     void reset(std::uint64_t first, std::size_t bars, std::size_t depth,
-               std::size_t expected_trades, std::size_t funding_points);
+               std::size_t expected_trades, std::size_t funding_points, bool tick_times = false);
 };
 
 }  // namespace synth::generate

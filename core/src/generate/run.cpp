@@ -76,6 +76,7 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
             return Err{*failure_};
         }
         append_candle(batch, move, ts_);
+        batch.book_ts.push_back(ts_);
         const double half_spread =
             append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
         append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,
