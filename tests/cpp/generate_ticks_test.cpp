@@ -85,7 +85,7 @@ TEST_P(TickIdentity, CandlesAreTheAggregateOfTheirTrades) {
             ASSERT_EQ(b.volume[j], round8(volume));
         }
         previous_close = b.close[j];
-        ASSERT_EQ(b.book_ts[j], b.ts[j] + c.bar_secs);
+        ASSERT_EQ(b.snapshot_ts[j], b.ts[j] + c.bar_secs);
         const double bid = b.level_price[j * 6], ask = b.level_price[j * 6 + 3];
         ASSERT_LE(bid, b.close[j]);
         ASSERT_GE(ask, b.close[j]);

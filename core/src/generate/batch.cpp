@@ -3,10 +3,11 @@
 namespace synth::generate {
 
 void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth,
-                        std::size_t expected_trades, std::size_t funding_points, bool tick_times) {
+                        std::size_t expected_trades, std::size_t funding_points, bool ticks) {
     first_bar = first;
     book_depth = depth;
-    for (Column<std::int64_t>* c : {&ts, &book_ts, &trade_ts, &trade_ts_ns, &funding_ts}) {
+    tick_times = ticks;
+    for (Column<std::int64_t>* c : {&ts, &snapshot_ts, &trade_ts, &trade_ts_ns, &funding_ts}) {
         c->clear();
     }
     for (Column<double>* c : {&open, &high, &low, &close, &volume, &level_price, &level_qty,
@@ -17,7 +18,7 @@ void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth
     trade_side.clear();
 
     ts.reserve(bars);
-    book_ts.reserve(bars);
+    snapshot_ts.reserve(bars);
     for (Column<double>* c : {&open, &high, &low, &close, &volume}) c->reserve(bars);
     level_price.reserve(bars * 2 * depth);
     level_qty.reserve(bars * 2 * depth);
@@ -26,7 +27,7 @@ void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth
     trade_price.reserve(expected_trades);
     trade_qty.reserve(expected_trades);
     trade_side.reserve(expected_trades);
-    if (tick_times) trade_ts_ns.reserve(expected_trades);
+    if (ticks) trade_ts_ns.reserve(expected_trades);
     funding_ts.reserve(funding_points);
     funding_rate.reserve(funding_points);
 }

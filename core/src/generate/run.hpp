@@ -13,6 +13,7 @@
 #include "generate/batch.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
+#include "generate/ticks.hpp"
 #include "spec/error.hpp"
 #include "spec/model.hpp"
 
@@ -28,6 +29,9 @@ class Run {
     const spec::GenSpec& spec() const { return spec_; }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
+    // The spec asks for the tick model: trades at their own times, candles
+    // and books rebuilt from them.
+    bool ticks() const { return ticks_.has_value(); }
 
     // Expected trades of `bars` bars, a little above the mean, for reserving.
     std::size_t expected_trades(std::uint64_t bars) const;
@@ -53,6 +57,7 @@ class Run {
     double poisson_limit_;
     std::vector<double> scales_;
     FundingWindow funding_;
+    std::optional<TickStage> ticks_;
 
     double price_;
     double anchor_;

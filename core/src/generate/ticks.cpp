@@ -179,7 +179,7 @@ bool TickStage::append_bar(const BarMove& move, double vol, std::int64_t ts,
     } else {
         append_levels(last_price_, spread + last_price_, tick, scales, classic, batch);
     }
-    batch.book_ts.push_back(ts + params_.bar_secs);
+    batch.snapshot_ts.push_back(ts + params_.bar_secs);
     return true;
 }
 
