@@ -6,6 +6,7 @@
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
 #include "generate/memory_budget.hpp"
+#include "generate/streams.hpp"
 #include "generate/trades.hpp"
 #include "spec/validate.hpp"
 
@@ -13,14 +14,17 @@ namespace synth::generate {
 namespace {
 
 bool has_ticks(const spec::GenSpec& spec) {
-    (void)spec;
-    return false;
+    return spec.microstructure.ticks.has_value();
 }
 
 // The tick stage of a spec that asks for ticks, on its own two streams.
 std::optional<TickStage> tick_stage(const spec::GenSpec& spec) {
-    if (!has_ticks(spec)) return std::nullopt;
-    return std::nullopt;
+    const spec::Microstructure& micro = spec.microstructure;
+    if (!micro.ticks) return std::nullopt;
+    const TickParams params{micro.trade_rate, micro.ticks->clustering,    micro.ticks->session,
+                            spec.bar_secs,    micro.spread_bps / 10000.0, spec.start_price};
+    return TickStage(params, stream_rng(spec.seed, Stream::tick_arrivals),
+                     stream_rng(spec.seed, Stream::tick_prices));
 }
 
 }  // namespace

@@ -13,10 +13,11 @@
 #include "generate/batch.hpp"
 #include "generate/candle.hpp"
 #include "generate/rng.hpp"
+#include "spec/model.hpp"
 
 namespace synth::generate {
 
-enum class Session : std::uint8_t { flat, u_shape };
+using spec::Session;
 
 struct TickParams {
     double trade_rate = 0.0;  // mean trades per bar
@@ -32,8 +33,6 @@ inline constexpr double kActivityPersistence = 0.9;
 // The activity factor never exceeds this many times the mean: a bound on one
 // bar's work that moves the mean count by less than 0.05% at clustering 1.
 inline constexpr double kActivityCap = 50.0;
-// Largest clustering a spec may ask for.
-inline constexpr double kMaxClustering = 1.0;
 // Depth of the U-shaped session profile: the intensity at time of day tau
 // (seconds) is 1 + A cos(2 pi tau / 86400), 1.6 at midnight UTC, 0.4 at noon.
 inline constexpr double kSessionAmplitude = 0.6;
