@@ -6,7 +6,9 @@ from typing import Any
 
 from . import _json
 from ._quarno_synth import Synth
+from ._rate_warning import warn_classic_rate
 from ._spec_text import NO_SPEC_ERRORS, WHITE_SPACE, Spec, as_text, is_text, to_json
+from .batches import open_run
 from .errors import SynthError
 
 __all__ = ["Spec", "generate", "generate_text", "open_synth", "validate"]
@@ -50,11 +52,16 @@ def _command_with_spec(cmd: str, spec: Spec) -> str:
 
 
 def validate(spec: Spec) -> None:
-    """Return None when ``spec`` is a valid spec, else raise SynthError with the reason."""
+    """Return None when ``spec`` is a valid spec, else raise SynthError with the reason.
+
+    Warns (UserWarning) when its trade_rate is above 700, where the classic trade count
+    saturates: the tick model (``microstructure.ticks``, table functions) has no cap.
+    """
     if is_text(spec):
         open_synth(spec)  # reading a text validates it
     else:
         _command_with_spec("set_spec", spec)
+    warn_classic_rate(open_run(spec))
 
 
 def generate_text(spec: Spec, *, stream: bool = False) -> str:
