@@ -14,7 +14,7 @@ from ._schema import SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
 from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
-from .tables import polars_tables, time_indexed
+from .tables import polars_tables, time_indexed, titled_candles
 
 __all__ = [
     "arrow_batches",
@@ -86,24 +86,29 @@ def _pandas_frame(pd: Any, np: Any, table: str, columns: dict, first_row: int) -
 
 
 def _pandas_tables(
-    pd: Any, np: Any, raw: RawColumns, book: str, index: str | None = None
+    pd: Any, np: Any, raw: RawColumns, book: str, index: str | None = None, titled: bool = False
 ) -> dict[str, Any]:
     first = _first_rows(raw, book)
     frames = {
         table: _pandas_frame(pd, np, table, columns, first[table])
         for table, columns in table_arrays(np, raw, book).items()
     }
-    return frames if index is None else time_indexed(pd, frames, raw.bar_secs)
+    if index is not None:
+        frames = time_indexed(pd, frames, raw.bar_secs)
+    return titled_candles(frames) if titled else frames
 
 
-def generate_frames(spec: Spec, *, book: str = "long", index: str | None = None) -> dict[str, Any]:
+def generate_frames(
+    spec: Spec, *, book: str = "long", index: str | None = None, titled: bool = False
+) -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
     The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
     ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
     ..., ask_qty_{d-1}``). Most columns share the memory of the native run. ``index="ts"``
     indexes every table by its time (see ``time_indexed``): the candles by a UTC
-    DatetimeIndex whose ``freq`` is the bar length, ready for backtesting libraries.
+    DatetimeIndex whose ``freq`` is the bar length; with ``titled=True`` the candle columns
+    are Open, High, Low, Close, Volume: the frame backtesting.py and backtrader load as it is.
 
     Times: a candle's ``ts`` is its bar's open time. In a classic run the book and the trades
     are stamped with the bar's open time too but priced at its close; with
@@ -115,7 +120,7 @@ def generate_frames(spec: Spec, *, book: str = "long", index: str | None = None)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
     raw = concat_raw(np, whole_run(np, spec))
-    return _pandas_tables(pd, np, raw, book, index)
+    return _pandas_tables(pd, np, raw, book, index, titled)
 
 
 # --- Arrow ------------------------------------------------------------------------------
@@ -219,6 +224,7 @@ def iter_batches(
     arrow: bool = False,
     book: str = "long",
     index: str | None = None,
+    titled: bool = False,
 ) -> Iterator[dict[str, Any]]:
     """The run of ``spec`` batch by batch: per batch a dict of the four tables "candles",
     "trades", "book" and "funding" holding that batch's rows.
@@ -226,14 +232,14 @@ def iter_batches(
     pandas DataFrames (indexed by their row numbers in the whole run's tables), or Arrow
     record batches with ``arrow=True``. Concatenated they are the tables of
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
-    columns. ``index="ts"`` indexes the DataFrames by time as ``generate_frames`` does. The
+    columns. ``index`` and ``titled`` shape the DataFrames as in ``generate_frames``. The
     spec is checked at once; a run that fails later raises after the batches before the
     failure were handed out.
     """
     check_book(book)
     check_index(index)
-    if arrow and index is not None:
-        raise ValueError("index applies to DataFrames, not to Arrow record batches")
+    if arrow and (index is not None or titled):
+        raise ValueError("index and titled apply to DataFrames, not to Arrow record batches")
     if arrow:
         mod = require("pyarrow", "arrow", "iter_batches(arrow=True)")
         np = require("numpy", "arrow", "iter_batches(arrow=True)")
@@ -248,6 +254,6 @@ def iter_batches(
             if arrow:
                 yield arrow_batches(mod, np, raw, book)
             else:
-                yield _pandas_tables(mod, np, raw, book, index)
+                yield _pandas_tables(mod, np, raw, book, index, titled)
 
     return batches()

@@ -15,6 +15,7 @@ __all__ = [
     "check_ms_range",
     "polars_tables",
     "time_indexed",
+    "titled_candles",
     "to_arrow",
     "to_pandas",
     "to_polars",
@@ -46,12 +47,19 @@ def time_indexed(pd: Any, frames: dict[str, Any], bar_secs: int | None) -> dict[
     return out
 
 
-def to_pandas(result: Result, *, index: str | None = None) -> dict[str, Any]:
+def titled_candles(frames: dict[str, Any]) -> dict[str, Any]:
+    """The candles' columns named Open, High, Low, Close, Volume (the names backtesting.py
+    requires; backtrader reads either)."""
+    return {**frames, "candles": frames["candles"].rename(columns=str.capitalize)}
+
+
+def to_pandas(result: Result, *, index: str | None = None, titled: bool = False) -> dict[str, Any]:
     """DataFrames "candles", "trades", "book" (long form) and "funding" of a generated document.
 
     Accepts the grouped or the stream document (parsed, or its JSON text). ``ts`` columns are
     UTC datetimes; ``side`` columns are categoricals. ``index="ts"`` indexes every table by
-    its time (``time_indexed``; the candles' ``freq`` is the spacing of their first two bars).
+    its time (``time_indexed``; the candles' ``freq`` is the spacing of their first two bars);
+    ``titled=True`` names the candle columns Open, High, Low, Close, Volume.
 
     A candle's ``ts`` is its bar's open time. The book snapshot and the trades of a bar carry
     the same ``ts`` but are priced at the bar's close: shift them by one bar before joining
@@ -70,10 +78,10 @@ def to_pandas(result: Result, *, index: str | None = None) -> dict[str, Any]:
         )
         for table in TABLES
     }
-    if index is None:
-        return frames
-    ts = cols["candles"]["ts"]
-    return time_indexed(pd, frames, ts[1] - ts[0] if len(ts) > 1 else None)
+    if index is not None:
+        ts = cols["candles"]["ts"]
+        frames = time_indexed(pd, frames, ts[1] - ts[0] if len(ts) > 1 else None)
+    return titled_candles(frames) if titled else frames
 
 
 def to_arrow(result: Result) -> dict[str, Any]:

@@ -118,6 +118,8 @@ def test_index_ts_gives_candles_a_utc_datetime_index_with_the_bar_as_freq():
         assert list(candles.columns) == ["open", "high", "low", "close", "volume"]
         ticks = "ticks" in spec["microstructure"]
         assert frames["trades"].index.name == ("ts_ns" if ticks else "ts")
+    titled = qs.generate_frames(spec, index="ts", titled=True)["candles"]
+    assert list(titled.columns) == ["Open", "High", "Low", "Close", "Volume"]
     with pytest.raises(ValueError, match='index must be None or "ts"'):
         qs.generate_frames(spec, index="time")
 
