@@ -6,7 +6,10 @@
 //   golden_driver --self-test                checks the digest on known vectors
 //
 // Each line is an object with "name" and "spec"; the line itself, with "cmd"
-// added, is the command (the dispatcher ignores the "name" member).
+// added, is the command (the dispatcher ignores the "name" member). A line
+// with "tables": true holds an extended spec instead: its digest (shape
+// "tables") is of the run's four tables as CSV, one after the other, made
+// batch by batch in batches of 7 bars.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -16,6 +19,8 @@
 
 #include "json/reader.hpp"
 #include "sha256.hpp"
+#include "spec/decode.hpp"
+#include "synth/columns.hpp"
 #include "synth/synth.hpp"
 
 namespace {
@@ -60,6 +65,40 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// The tables of an extended spec as CSV text; false with the error in `out`.
+bool tables_text(const synth::json::JsonValue& spec, std::string& out) {
+    using synth::encode::CsvTable;
+    auto parsed = synth::spec::spec_from_value(spec, synth::spec::Dialect::extended);
+    if (!parsed) {
+        out = parsed.error().render();
+        return false;
+    }
+    // Run::start validates the spec.
+    auto run = synth::generate::Run::start(parsed.value());
+    if (!run) {
+        out = run.error().render();
+        return false;
+    }
+    const CsvTable tables[] = {CsvTable::candles, CsvTable::trades, CsvTable::book,
+                               CsvTable::funding};
+    std::string parts[4];
+    for (int t = 0; t < 4; ++t) {
+        parts[t] = synth::encode::csv_header(tables[t], parsed.value().microstructure.book_depth,
+                                             run.value().ticks());
+    }
+    synth::generate::ColumnBatch batch;
+    while (run.value().bars_left() != 0) {
+        auto done = run.value().advance(7, batch);
+        if (!done) {
+            out = done.error().render();
+            return false;
+        }
+        for (int t = 0; t < 4; ++t) parts[t] += synth::encode::encode_csv(batch, tables[t]);
+    }
+    out = parts[0] + parts[1] + parts[2] + parts[3];
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +130,22 @@ int main(int argc, char** argv) {
         if (name == nullptr || line.front() != '{') {
             std::fprintf(stderr, "%s:%d: not an object with a \"name\"\n", argv[1], line_no);
             return 2;
+        }
+        auto tables = object->find("tables");
+        const bool* is_tables = tables == object->end() ? nullptr : tables->second.as_bool();
+        if (is_tables != nullptr && *is_tables) {
+            std::string text;
+            if (!tables_text(object->at("spec"), text)) {
+                std::fprintf(stderr, "%s tables: %s\n", name->c_str(), text.c_str());
+                return 1;
+            }
+            std::printf("%s tables %s\n", name->c_str(), sha256_hex(text).c_str());
+            if (!dump_dir.empty()) {
+                // named like the responses, so compare.sh finds it
+                std::ofstream out(dump_dir + "/" + *name + ".tables.json", std::ios::binary);
+                out << text;
+            }
+            continue;
         }
         for (std::string_view shape : {"generate", "generate_stream"}) {
             std::string cmd = "{\"cmd\":\"";
