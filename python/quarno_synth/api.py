@@ -75,5 +75,9 @@ def generate(spec: Spec, *, stream: bool = False) -> dict[str, Any]:
     ``spec`` is a dict (or list, the array form) or a JSON text. The result is the grouped
     document {"candles", "book_snapshots", "trades"[, "funding"]}, or {"events"} when
     ``stream`` is true. Raises SynthError with the rendered error on any failure.
+
+    Every ``ts`` is the bar's open time, also on the book snapshot and the trades, which are
+    priced at the bar's close: shift them by one bar before joining them to candles. The
+    tick model (extended language, table functions) stamps them when they happen.
     """
     return _json.loads(generate_text(spec, stream=stream))

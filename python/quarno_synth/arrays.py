@@ -96,6 +96,8 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     ``ts_ns`` (int64 nanoseconds) after ``ts``. A fifth entry "book_levels"
     holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
     (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
+    Times: a candle's ``ts`` is its bar's open time; the book's and the trades' ``ts`` too in a
+    classic run (priced at the close), the bar's close time for the book of a tick run.
     """
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
