@@ -7,9 +7,10 @@
 //
 // Each line is an object with "name" and "spec"; the line itself, with "cmd"
 // added, is the command (the dispatcher ignores the "name" member). A line
-// with "tables": true holds an extended spec instead: its digest (shape
-// "tables") is of the run's four tables as CSV, one after the other, made
-// batch by batch in batches of 7 bars.
+// with "extended": true holds a spec of the extended language instead: it is
+// digested as shape "tables", the CSV bytes (header and rows) of its candles,
+// trades, book and funding, one after the other (or the rendered error of a
+// rejected or failed run).
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -17,10 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "encode/csv.hpp"
+#include "generate/run.hpp"
 #include "json/reader.hpp"
 #include "sha256.hpp"
 #include "spec/decode.hpp"
-#include "synth/columns.hpp"
 #include "synth/synth.hpp"
 
 namespace {
@@ -65,38 +67,31 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// The tables of an extended spec as CSV text; false with the error in `out`.
-bool tables_text(const synth::json::JsonValue& spec, std::string& out) {
+// The canonical bytes of an extended run: every table as CSV.
+std::string extended_tables(const synth::json::JsonValue& spec_value) {
     using synth::encode::CsvTable;
-    auto parsed = synth::spec::spec_from_value(spec, synth::spec::Dialect::extended);
-    if (!parsed) {
-        out = parsed.error().render();
-        return false;
-    }
-    // Run::start validates the spec.
-    auto run = synth::generate::Run::start(parsed.value());
-    if (!run) {
-        out = run.error().render();
-        return false;
-    }
-    const CsvTable tables[] = {CsvTable::candles, CsvTable::trades, CsvTable::book,
-                               CsvTable::funding};
-    std::string parts[4];
-    for (int t = 0; t < 4; ++t) {
-        parts[t] = synth::encode::csv_header(tables[t], parsed.value().microstructure.book_depth,
-                                             run.value().ticks());
-    }
+    auto spec = synth::spec::spec_from_value(spec_value, synth::spec::Dialect::extended);
+    if (!spec) return spec.error().render();
+    auto run = synth::generate::Run::start(spec.value());
+    if (!run) return run.error().render();
     synth::generate::ColumnBatch batch;
-    while (run.value().bars_left() != 0) {
-        auto done = run.value().advance(7, batch);
-        if (!done) {
-            out = done.error().render();
-            return false;
-        }
-        for (int t = 0; t < 4; ++t) parts[t] += synth::encode::encode_csv(batch, tables[t]);
+    auto made = run.value().advance(spec.value().bars, batch);
+    if (!made) return made.error().render();
+    std::string out;
+    for (CsvTable table :
+         {CsvTable::candles, CsvTable::trades, CsvTable::book, CsvTable::funding}) {
+        out += synth::encode::csv_header(table, batch.book_depth, batch.tick_times);
+        out += synth::encode::encode_csv(batch, table);
     }
-    out = parts[0] + parts[1] + parts[2] + parts[3];
-    return true;
+    return out;
+}
+
+void dump(const std::string& dir, const std::string& name, std::string_view shape,
+          std::string_view ext, const std::string& text) {
+    if (dir.empty()) return;
+    std::ofstream out(dir + "/" + name + "." + std::string(shape) + std::string(ext),
+                      std::ios::binary);
+    out << text;
 }
 
 }  // namespace
@@ -131,20 +126,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s:%d: not an object with a \"name\"\n", argv[1], line_no);
             return 2;
         }
-        auto tables = object->find("tables");
-        const bool* is_tables = tables == object->end() ? nullptr : tables->second.as_bool();
-        if (is_tables != nullptr && *is_tables) {
-            std::string text;
-            if (!tables_text(object->at("spec"), text)) {
-                std::fprintf(stderr, "%s tables: %s\n", name->c_str(), text.c_str());
-                return 1;
-            }
+        auto extended = object->find("extended");
+        if (extended != object->end() && extended->second.as_bool() != nullptr &&
+            *extended->second.as_bool()) {
+            auto spec = object->find("spec");
+            const std::string text =
+                spec == object->end() ? std::string("no \"spec\"") : extended_tables(spec->second);
             std::printf("%s tables %s\n", name->c_str(), sha256_hex(text).c_str());
-            if (!dump_dir.empty()) {
-                // named like the responses, so compare.sh finds it
-                std::ofstream out(dump_dir + "/" + *name + ".tables.json", std::ios::binary);
-                out << text;
-            }
+            dump(dump_dir, *name, "tables", ".csv", text);
             continue;
         }
         for (std::string_view shape : {"generate", "generate_stream"}) {
@@ -159,11 +148,7 @@ int main(int argc, char** argv) {
             }
             std::printf("%s %.*s %s\n", name->c_str(), static_cast<int>(shape.size()), shape.data(),
                         sha256_hex(r.text).c_str());
-            if (!dump_dir.empty()) {
-                std::ofstream out(dump_dir + "/" + *name + "." + std::string(shape) + ".json",
-                                  std::ios::binary);
-                out << r.text;
-            }
+            dump(dump_dir, *name, shape, ".json", r.text);
         }
     }
     return 0;
