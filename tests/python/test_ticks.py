@@ -136,9 +136,10 @@ BAD = [
 def test_bad_ticks_are_named_with_their_path(ticks, message):
     spec = tick_spec(1, 4, 1.0)
     spec["microstructure"]["ticks"] = ticks
-    with pytest.raises(qs.SynthError) as info:
-        qs.generate_arrays(spec)
-    assert str(info.value) == message
+    for form in (spec, json.dumps(spec)):  # a document, and a text (errors with positions)
+        with pytest.raises(qs.SynthError) as info:
+            qs.generate_arrays(form)
+        assert str(info.value).split(" at line ")[0] == message
 
 
 def test_ticks_are_extension_only_and_bar_times_must_fit_in_nanoseconds():
