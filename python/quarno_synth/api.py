@@ -80,4 +80,5 @@ def generate(spec: Spec, *, stream: bool = False) -> dict[str, Any]:
     priced at the bar's close: shift them by one bar before joining them to candles. The
     tick model (extended language, table functions) stamps them when they happen.
     """
-    return _json.loads(generate_text(spec, stream=stream))
+    document: dict[str, Any] = _json.loads(generate_text(spec, stream=stream))
+    return document

@@ -11,8 +11,9 @@ import contextlib
 import itertools
 import os
 import uuid
+from collections.abc import Callable, Mapping
 from pathlib import Path
-from typing import Any, Callable, Mapping
+from typing import Any
 
 from . import _columns
 from ._optional import require
@@ -215,7 +216,7 @@ def write_tables(
 
 
 def _write_directory(
-    spec: Spec, directory: str | os.PathLike, fmt: str, book: str, batch_bars: int | None
+    spec: Spec, directory: str | os.PathLike[str], fmt: str, book: str, batch_bars: int | None
 ) -> dict[str, Path]:
     run = prepare_run(spec, fmt, book)
     directory = Path(directory)
@@ -227,7 +228,7 @@ def _write_directory(
 
 def write_parquet(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,
@@ -239,7 +240,7 @@ def write_parquet(
 
 def write_csv(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,

@@ -9,7 +9,6 @@ import subprocess
 import sys
 
 import pytest
-
 import quarno_synth as qs
 
 pytest.importorskip("pyarrow.parquet")
@@ -82,8 +81,9 @@ def test_failed_runs_are_recorded_with_their_error(reference):
     runs = json.loads(reference["grid"]["manifest.json"])["runs"]
     for run in runs:
         if run["status"] == "ok":
-            assert run["spec"] == json.dumps(json.loads(GRID[run["run"]]) | {"seed": run["seed"]},
-                                              separators=(",", ":"))
+            assert run["spec"] == json.dumps(
+                json.loads(GRID[run["run"]]) | {"seed": run["seed"]}, separators=(",", ":")
+            )
             continue
         with pytest.raises(qs.SynthError) as caught:
             qs.generate(run["spec"])

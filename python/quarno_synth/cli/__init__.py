@@ -13,7 +13,7 @@ import argparse
 import os
 import sys
 import warnings
-from typing import Callable, Sequence
+from collections.abc import Callable, Sequence
 
 from .. import _json
 from .._memory import OUT_OF_MEMORY
