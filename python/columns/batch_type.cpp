@@ -98,7 +98,9 @@ bool find_column(BatchData& d, std::string_view name, ColumnView& out) {
         {"volume", view_of(b.volume, "d")},
         {"level_price", view_of(b.level_price, "d")},
         {"level_qty", view_of(b.level_qty, "d")},
+        {"snapshot_ts", view_of(b.snapshot_ts, "q")},
         {"trade_ts", view_of(b.trade_ts, "q")},
+        {"trade_ts_ns", view_of(b.trade_ts_ns, "q")},
         {"trade_seq", view_of(b.trade_seq, "Q")},
         {"trade_price", view_of(b.trade_price, "d")},
         {"trade_qty", view_of(b.trade_qty, "d")},
@@ -202,6 +204,9 @@ PyObject* get_first_bar(PyObject* self, void*) {
 PyObject* get_bars(PyObject* self, void*) {
     return size_of(batch_of(self).bars());
 }
+PyObject* get_ticks(PyObject* self, void*) {
+    return PyBool_FromLong(batch_of(self).tick_times);
+}
 PyObject* get_book_depth(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(batch_of(self).book_depth);
 }
@@ -239,6 +244,7 @@ PyGetSetDef batch_getset[] = {
     {"first_bar", get_first_bar, nullptr, "Index in the run of the batch's first bar.", nullptr},
     {"bars", get_bars, nullptr, "Bars in the batch.", nullptr},
     {"book_depth", get_book_depth, nullptr, "Levels per side of every book.", nullptr},
+    {"ticks", get_ticks, nullptr, "Whether the batch comes from a run of the tick model.", nullptr},
     {"trades", get_trades, nullptr, "Trades in the batch.", nullptr},
     {"funding_points", get_funding_points, nullptr, "Funding points in the batch.", nullptr},
     {"labels", get_labels, nullptr, "Whether the label_* columns hold the bars' labels.", nullptr},

@@ -17,7 +17,8 @@ namespace {
 PyObject* csv_header(PyObject*, PyObject* args) {
     const char* name = nullptr;
     unsigned long long depth = 0;
-    if (!PyArg_ParseTuple(args, "sK:csv_header", &name, &depth)) return nullptr;
+    int ticks = 0;
+    if (!PyArg_ParseTuple(args, "sK|p:csv_header", &name, &depth, &ticks)) return nullptr;
     const std::optional<encode::CsvTable> table = encode::csv_table(name);
     if (!table) {
         PyErr_Format(PyExc_ValueError, "no table '%s' (candles, trades, book, book_wide, funding)",
@@ -25,7 +26,7 @@ PyObject* csv_header(PyObject*, PyObject* args) {
         return nullptr;
     }
     return guarded([&] {
-        const std::string header = encode::csv_header(*table, depth);
+        const std::string header = encode::csv_header(*table, depth, ticks != 0);
         return PyBytes_FromStringAndSize(header.data(), static_cast<Py_ssize_t>(header.size()));
     });
 }
@@ -37,8 +38,8 @@ int exec_module(PyObject* module) {
 
 PyMethodDef module_methods[] = {
     {"csv_header", csv_header, METH_VARARGS,
-     "csv_header(table, book_depth, /)\n--\n\n"
-     "The CSV header line of a table, with its line end."},
+     "csv_header(table, book_depth, ticks=False, /)\n--\n\n"
+     "The CSV header line of a table, with its line end; a tick run's trades have ts_ns."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -94,9 +94,9 @@ void run_dealloc(PyObject* self) {
 
 // Bars per chunk for this run's draws per bar (Poisson trades counted at
 // their mean, three draws each).
-std::uint64_t chunk_bars(const spec::GenSpec& spec) {
-    const auto& micro = spec.microstructure;
-    const double trades = generate::mean_trades_per_bar(micro.trade_rate);
+std::uint64_t chunk_bars(const generate::Run& run) {
+    const auto& micro = run.spec().microstructure;
+    const double trades = generate::mean_trades_per_bar(micro.trade_rate, run.ticks());
     const double draws = 4.0 + 2.0 * static_cast<double>(micro.book_depth) + 3.0 * trades + 1.0;
     return static_cast<std::uint64_t>(std::max(1.0, static_cast<double>(kDrawsPerChunk) / draws));
 }
@@ -107,7 +107,7 @@ std::uint64_t chunk_bars(const spec::GenSpec& spec) {
 PyObject* fill_batch(RunState& state, std::uint64_t count) {
     auto batch = std::make_unique<generate::ColumnBatch>();
     generate::Run& run = state.run;
-    const std::uint64_t chunk = chunk_bars(run.spec());
+    const std::uint64_t chunk = chunk_bars(run);
     std::optional<spec::SynthError> failure;
     bool out_of_memory = false;
 
@@ -182,7 +182,7 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
     const auto& micro = run.spec().microstructure;
     if (auto budget = generate::check_batch_budget(count, micro.book_depth, micro.trade_rate,
                                                    generate::physical_memory_bytes(),
-                                                   run.extra_bytes_per_bar());
+                                                   run.extra_bytes_per_bar(), run.ticks());
         !budget) {
         raise_error(budget.error());
         return nullptr;
@@ -224,10 +224,14 @@ PyObject* get_bars_left(PyObject* self, void*) {
 PyObject* get_labels(PyObject* self, void*) {
     return PyBool_FromLong(state_of(self).run.labels());
 }
+PyObject* get_ticks(PyObject* self, void*) {
+    return PyBool_FromLong(state_of(self).run.ticks());
+}
 PyObject* get_bar_bytes(PyObject* self, void*) {
     const auto& micro = spec_of(self).microstructure;
     const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate,
-                                                      state_of(self).run.extra_bytes_per_bar());
+                                                      state_of(self).run.extra_bytes_per_bar(),
+                                                      state_of(self).run.ticks());
     return bytes ? PyLong_FromUnsignedLongLong(*bytes) : PyFloat_FromDouble(HUGE_VAL);
 }
 
@@ -252,6 +256,9 @@ PyGetSetDef run_getset[] = {
     {"bars_left", get_bars_left, nullptr, "Bars still to come.", nullptr},
     {"labels", get_labels, nullptr, "Whether batches carry the bars' labels.", nullptr},
     {"bar_bytes", get_bar_bytes, nullptr, "About the bytes one bar takes in a batch.", nullptr},
+    {"ticks", get_ticks, nullptr,
+     "Whether the run follows the tick model (trades with ts_ns, book at the bar's close).",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

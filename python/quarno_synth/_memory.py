@@ -17,7 +17,8 @@ TARGET_BATCH_BYTES = 64 << 20
 # take long to fail.
 _WHOLE_RUN_MEMORY_FACTOR = 3
 
-# The Poisson draw of trades per bar stops growing here (the native budget caps it alike).
+# The classic Poisson draw of trades per bar stops growing here (the native budget caps it
+# alike); the tick model's count does not.
 _TRADE_RATE_CAP = 746.0
 
 # The hint that ends an out-of-memory report. Known divergence: the command line's wording
@@ -26,10 +27,12 @@ OUT_OF_MEMORY = "out of memory: the run does not fit (reduce bars, book_depth or
 SWEEP_OUT_OF_MEMORY = "out of memory: the run does not fit (bars, book_depth, trade_rate)"
 
 
-def mean_trades_per_bar(trade_rate: float) -> float:
-    """The mean number of trades a bar holds at ``trade_rate``."""
+def mean_trades_per_bar(trade_rate: float, ticks: bool = False) -> float:
+    """The mean number of trades a bar holds at ``trade_rate`` (``ticks``: a tick run)."""
     rate = float(trade_rate)
-    return rate if 0.0 < rate < _TRADE_RATE_CAP else (_TRADE_RATE_CAP if rate > 0.0 else 0.0)
+    if not rate > 0.0:
+        return 0.0
+    return rate if ticks or rate < _TRADE_RATE_CAP else _TRADE_RATE_CAP
 
 
 def default_batch_bars(bar_bytes: int) -> int:

@@ -1,5 +1,5 @@
-"""The checks of the options every output path shares: the book layout, the batch size and
-the file format.
+"""The checks of the options every output path shares: the book layout, the batch size, the
+table index and the file format.
 
 Known divergence: a sweep reports a bad ``book`` or ``batch_bars`` in its own words (single
 quotes, SweepError); ``sweep_option_error`` keeps those texts beside the others.
@@ -21,6 +21,13 @@ def check_book(book: str) -> str:
     if book not in BOOK_FORMS:
         raise ValueError(f'book must be "long" or "wide", not {book!r}')
     return book
+
+
+def check_index(index: str | None) -> str | None:
+    """``index`` when it is a table index (None: row numbers, "ts": time), else ValueError."""
+    if index is not None and index != "ts":
+        raise ValueError(f'index must be None or "ts", not {index!r}')
+    return index
 
 
 def check_format(fmt: str) -> str:

@@ -18,6 +18,9 @@ COLUMNS: dict[str, tuple[str, ...]] = {
     "funding": ("ts", "rate"),
 }
 
+# The trades of a tick run: each trade's own time beside the bar's.
+TICK_TRADE_COLUMNS = ("ts", "ts_ns", "seq", "price", "qty", "side")
+
 # The names of the side codes 0 and 1.
 SIDES: dict[str, tuple[str, str]] = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
 
@@ -32,6 +35,7 @@ BOOK_SIDES_ENTRY = "book_levels"
 # count (nanosecond resolution would not).
 _KINDS = {
     "ts": "timestamp",
+    "ts_ns": "timestamp_ns",
     "seq": "uint64",
     "level": "int64",
     "side": "string",
@@ -49,7 +53,9 @@ RAW_COLUMNS: dict[str, str] = {
     "volume": "float64",
     "level_price": "float64",
     "level_qty": "float64",
+    "snapshot_ts": "int64",
     "trade_ts": "int64",
+    "trade_ts_ns": "int64",
     "trade_seq": "uint64",
     "trade_price": "float64",
     "trade_qty": "float64",
@@ -77,8 +83,8 @@ BOOK_KEY_COLUMNS = (("ts", "int64"), ("side", "uint8"), ("level", "int64"))
 
 
 def column_kind(name: str) -> str:
-    """The element type of column ``name``: "timestamp", "uint64", "int64", "string" or
-    "float64"."""
+    """The element type of column ``name``: "timestamp", "timestamp_ns", "uint64", "int64",
+    "string" or "float64"."""
     return _KINDS.get(name, "float64")
 
 
@@ -91,13 +97,17 @@ def wide_book_columns(depth: int) -> tuple[str, ...]:
     return tuple(names)
 
 
-def column_names(table: str, book: str, depth: int, labels: bool = False) -> tuple[str, ...]:
+def column_names(
+    table: str, book: str, depth: int, labels: bool = False, ticks: bool = False
+) -> tuple[str, ...]:
     """The columns of ``table``, the book in layout ``book``, the candles with their labels
-    when ``labels``."""
+    when ``labels``; ``ticks`` for a tick run."""
     if table == "book" and book == "wide":
         return wide_book_columns(depth)
     if table == "candles" and labels:
         return COLUMNS[table] + LABELS
+    if table == "trades" and ticks:
+        return TICK_TRADE_COLUMNS
     return COLUMNS[table]
 
 
@@ -119,6 +129,8 @@ def arrow_type(pa: Any, name: str) -> Any:
     kind = column_kind(name)
     if kind == "timestamp":
         return pa.timestamp("s", tz="UTC")
+    if kind == "timestamp_ns":
+        return pa.timestamp("ns", tz="UTC")
     return {"uint64": pa.uint64(), "int64": pa.int64(), "string": pa.string()}.get(
         kind, pa.float64()
     )

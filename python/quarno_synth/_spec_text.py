@@ -34,7 +34,7 @@ NO_SPEC_ERRORS = {
 # Position of each field in the array form of a spec and of its records.
 SPEC_FIELDS = ("seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure")
 REGIME_FIELDS = ("kind", "len", "drift", "vol")
-MICROSTRUCTURE_FIELDS = ("book_depth", "spread_bps", "trade_rate", "funding")
+MICROSTRUCTURE_FIELDS = ("book_depth", "spread_bps", "trade_rate", "funding", "ticks")
 
 
 def is_text(spec: object) -> TypeGuard[str | bytes | bytearray]:
@@ -123,7 +123,8 @@ def run_cost(value: Any) -> int:
     try:
         micro = field(value, SPEC_FIELDS, "microstructure")
         depth = field(micro, MICROSTRUCTURE_FIELDS, "book_depth")
-        rate = mean_trades_per_bar(field(micro, MICROSTRUCTURE_FIELDS, "trade_rate"))
+        ticks = field(micro, MICROSTRUCTURE_FIELDS, "ticks") is not None
+        rate = mean_trades_per_bar(field(micro, MICROSTRUCTURE_FIELDS, "trade_rate"), ticks)
         return max(1, int(field(value, SPEC_FIELDS, "bars") * (6 + 4 * depth + 5 * rate)))
     except (TypeError, ValueError, OverflowError):
         return 1

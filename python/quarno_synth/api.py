@@ -6,7 +6,9 @@ from typing import Any
 
 from . import _json
 from ._quarno_synth import Synth
+from ._rate_warning import warn_classic_rate
 from ._spec_text import NO_SPEC_ERRORS, WHITE_SPACE, Spec, as_text, is_text, to_json
+from .batches import open_run
 from .errors import SynthError
 
 __all__ = ["Spec", "generate", "generate_text", "open_synth", "validate"]
@@ -52,6 +54,9 @@ def _command_with_spec(cmd: str, spec: Spec) -> str:
 def validate(spec: Spec) -> None:
     """Check a spec without running it.
 
+    Warns (UserWarning) when its trade_rate is above 700, where the classic trade count
+    saturates: the tick model (``microstructure.ticks``, table functions) has no cap.
+
     Parameters
     ----------
     spec
@@ -71,6 +76,7 @@ def validate(spec: Spec) -> None:
         open_synth(spec)  # reading a text validates it
     else:
         _command_with_spec("set_spec", spec)
+    warn_classic_rate(open_run(spec))
 
 
 def generate_text(spec: Spec, *, stream: bool = False) -> str:
@@ -80,6 +86,10 @@ def generate_text(spec: Spec, *, stream: bool = False) -> str:
 
 def generate(spec: Spec, *, stream: bool = False) -> dict[str, Any]:
     """Generate a run and return the parsed response document.
+
+    Every ``ts`` is the bar's open time, also on the book snapshot and the trades, which are
+    priced at the bar's close: shift them by one bar before joining them to candles. The
+    tick model (extended language, table functions) stamps them when they happen.
 
     Parameters
     ----------

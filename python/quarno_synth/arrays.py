@@ -28,12 +28,13 @@ Arrays = dict[str, Any]
 
 
 def book_sides(raw: RawColumns) -> Arrays:
-    """ts per bar, and (bars, depth) views of the level columns per side (level 0 = best)."""
+    """The snapshot's ts per bar, and (bars, depth) views of the level columns per side
+    (level 0 = best)."""
     shape = (raw.bars, 2, raw.depth)
     price = raw.arrays["level_price"].reshape(shape)
     qty = raw.arrays["level_qty"].reshape(shape)
     return {
-        "ts": raw.arrays["ts"],
+        "ts": raw.arrays["snapshot_ts"],
         "bid_price": price[:, 0, :],
         "bid_qty": qty[:, 0, :],
         "ask_price": price[:, 1, :],
@@ -53,7 +54,7 @@ def _long_book(np: Any, raw: RawColumns) -> Arrays:
         # rows per bar: bids level 0..d-1, then asks level 0..d-1
         sides = np.repeat(np.array([0, 1], dtype=np.uint8), depth)
         keys = {
-            "ts": np.repeat(raw.arrays["ts"], book_rows_per_bar(depth, "long")),
+            "ts": np.repeat(raw.arrays["snapshot_ts"], book_rows_per_bar(depth, "long")),
             "side": np.tile(sides, bars),
             "level": np.tile(np.arange(depth, dtype=np.int64), 2 * bars),
         }
@@ -77,15 +78,14 @@ def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     candles = {name: a[name] for name in COLUMNS["candles"]}
     if raw.labels:
         candles.update((name, a[f"label_{name}"]) for name in LABELS)
+    trades = (
+        {"ts": a["trade_ts"], "ts_ns": a["trade_ts_ns"]} if raw.ticks else {"ts": a["trade_ts"]}
+    )
+    trades.update(seq=a["trade_seq"], price=a["trade_price"], qty=a["trade_qty"])
+    trades["side"] = a["trade_side"]
     return {
         "candles": candles,
-        "trades": {
-            "ts": a["trade_ts"],
-            "seq": a["trade_seq"],
-            "price": a["trade_price"],
-            "qty": a["trade_qty"],
-            "side": a["trade_side"],
-        },
+        "trades": trades,
         "book": _long_book(np, raw) if book == "long" else _wide_book(raw),
         "funding": {"ts": a["funding_ts"], "rate": a["funding_rate"]},
     }
@@ -96,9 +96,12 @@ def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> 
 
     Tables "candles", "trades", "book" (long form, or wide with ``book="wide"``) and
     "funding" have the columns of ``to_pandas``, with ``ts`` as int64 seconds and ``side`` as
-    uint8 codes (trades: 0 buy, 1 sell; book: 0 bid, 1 ask). A fifth entry "book_levels"
+    uint8 codes (trades: 0 buy, 1 sell; book: 0 bid, 1 ask). The trades of a tick run have
+    ``ts_ns`` (int64 nanoseconds) after ``ts``. A fifth entry "book_levels"
     holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
     (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
+    Times: a candle's ``ts`` is its bar's open time; the book's and the trades' ``ts`` too in a
+    classic run (priced at the close), the bar's close time for the book of a tick run.
     """
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")

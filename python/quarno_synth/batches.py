@@ -63,6 +63,10 @@ class RawColumns:
     arrays: dict[str, Any]
     # The batch the arrays view, when they come from a single one.
     batch: Batch | None = None
+    # A tick run: trades carry ts_ns, the book is stamped with the bar's close.
+    ticks: bool = False
+    # The run's bar length in seconds (0 when unknown).
+    bar_secs: int = 0
 
     @property
     def trades(self) -> int:
@@ -82,7 +86,14 @@ def raw_columns(np: Any, batch: Batch, first_trade: int, first_funding: int) -> 
     names = {**RAW_COLUMNS, **LABEL_COLUMNS} if batch.labels else RAW_COLUMNS
     arrays = {name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in names.items()}
     return RawColumns(
-        batch.bars, batch.book_depth, batch.first_bar, first_trade, first_funding, arrays, batch
+        batch.bars,
+        batch.book_depth,
+        batch.first_bar,
+        first_trade,
+        first_funding,
+        arrays,
+        batch,
+        batch.ticks,
     )
 
 
@@ -94,6 +105,7 @@ def iter_raw(np: Any, run: Run, max_bars: int) -> Iterator[RawColumns]:
         if batch is None:
             return
         raw = raw_columns(np, batch, trades, funding)
+        raw.bar_secs = run.bar_secs
         trades += raw.trades
         funding += raw.funding_points
         yield raw
@@ -122,4 +134,7 @@ def concat_raw(np: Any, parts: list[RawColumns]) -> RawColumns:
         return parts[0]
     first = parts[0]
     arrays = {name: np.concatenate([p.arrays[name] for p in parts]) for name in first.arrays}
-    return RawColumns(sum(p.bars for p in parts), first.depth, first.first_bar, 0, 0, arrays)
+    bars = sum(p.bars for p in parts)
+    return RawColumns(
+        bars, first.depth, first.first_bar, 0, 0, arrays, ticks=first.ticks, bar_secs=first.bar_secs
+    )

@@ -10,12 +10,12 @@ from functools import cache, lru_cache
 from typing import Any
 
 from ._optional import require
-from ._options import check_book
+from ._options import check_book, check_index
 from ._schema import REGIME_KINDS, SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
 from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
-from .tables import polars_tables
+from .tables import polars_tables, time_indexed, titled_candles
 
 __all__ = [
     "arrow_batches",
@@ -77,6 +77,8 @@ def _pandas_frame(pd: Any, np: Any, table: str, columns: dict[str, Any], first_r
     for name, values in columns.items():
         if name == "ts":
             data[name] = _utc_seconds(pd, ts_dtype, values)
+        elif name == "ts_ns":
+            data[name] = pd.array(values.view("datetime64[ns]"), dtype="datetime64[ns, UTC]")
         elif name in ("side", "kind"):
             data[name] = _categorical(pd, np, values, side_dtypes[table])
         else:
@@ -85,19 +87,36 @@ def _pandas_frame(pd: Any, np: Any, table: str, columns: dict[str, Any], first_r
     return pd.DataFrame(data, index=pd.RangeIndex(first_row, first_row + rows), copy=False)
 
 
-def _pandas_tables(pd: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any]:
+def _pandas_tables(
+    pd: Any, np: Any, raw: RawColumns, book: str, index: str | None = None, titled: bool = False
+) -> dict[str, Any]:
     first = _first_rows(raw, book)
-    return {
+    frames = {
         table: _pandas_frame(pd, np, table, columns, first[table])
         for table, columns in table_arrays(np, raw, book).items()
     }
+    if index is not None:
+        frames = time_indexed(pd, frames, raw.bar_secs)
+    return titled_candles(frames) if titled else frames
 
 
-def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
+def generate_frames(
+    spec: Spec,
+    *,
+    book: str = "long",
+    labels: bool = False,
+    index: str | None = None,
+    titled: bool = False,
+) -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
     The same frames as ``to_pandas(generate(spec))``, made without the JSON document; most
     columns share the memory of the native run.
+
+    Times: a candle's ``ts`` is its bar's open time. In a classic run the book and the trades
+    are stamped with the bar's open time too but priced at its close; with
+    ``microstructure.ticks`` the book is stamped with the bar's close time and every trade has
+    its own time in ``ts_ns``.
 
     Parameters
     ----------
@@ -110,6 +129,12 @@ def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> 
         True appends to the candles the bar's ``regime`` (index, int64), ``kind``
         (categorical), ``sigma`` (the conditional vol used) and ``jump`` (the jump in the log
         return, 0 when none).
+    index
+        "ts" indexes every table by its time (see ``time_indexed``): the candles by a UTC
+        DatetimeIndex whose ``freq`` is the bar length.
+    titled
+        True names the candle columns Open, High, Low, Close, Volume: with ``index="ts"``
+        the frame backtesting.py and backtrader load as it is.
 
     Returns
     -------
@@ -127,10 +152,11 @@ def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> 
     ['ts', 'open', 'high', 'low', 'close', 'volume']
     """
     check_book(book)
+    check_index(index)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
     raw = concat_raw(np, whole_run(np, spec, labels))
-    return _pandas_tables(pd, np, raw, book)
+    return _pandas_tables(pd, np, raw, book, index, titled)
 
 
 # --- Arrow ------------------------------------------------------------------------------
@@ -181,8 +207,10 @@ def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
 
 
 @lru_cache(maxsize=256)
-def arrow_schema(pa: Any, table: str, book: str, depth: int, labels: bool = False) -> Any:
-    names = column_names(table, book, depth, labels)
+def arrow_schema(
+    pa: Any, table: str, book: str, depth: int, labels: bool = False, ticks: bool = False
+) -> Any:
+    names = column_names(table, book, depth, labels, ticks)
     return pa.schema([(name, arrow_type(pa, name)) for name in names])
 
 
@@ -196,7 +224,7 @@ def arrow_batches(pa: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any
                 arrays.append(_book_sides(pa, np, raw.bars, raw.depth))
             else:
                 arrays.append(_arrow_array(pa, np, table, name, values))
-        schema = arrow_schema(pa, table, book, raw.depth, raw.labels)
+        schema = arrow_schema(pa, table, book, raw.depth, raw.labels, raw.ticks)
         batches[table] = pa.RecordBatch.from_arrays(arrays, schema=schema)
     return batches
 
@@ -209,10 +237,11 @@ def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> d
     np = require("numpy", "arrow", "generate_arrow")
     parts = whole_run(np, spec, labels)
     batches = [arrow_batches(pa, np, raw, book) for raw in parts]
-    depth = parts[0].depth
+    depth, ticks = parts[0].depth, parts[0].ticks
     return {
         table: pa.Table.from_batches(
-            [b[table] for b in batches], schema=arrow_schema(pa, table, book, depth, labels)
+            [b[table] for b in batches],
+            schema=arrow_schema(pa, table, book, depth, labels, ticks),
         )
         for table in TABLES
     }
@@ -236,6 +265,8 @@ def iter_batches(
     arrow: bool = False,
     book: str = "long",
     labels: bool = False,
+    index: str | None = None,
+    titled: bool = False,
 ) -> Iterator[dict[str, Any]]:
     """The run of ``spec`` batch by batch: per batch a dict of the four tables "candles",
     "trades", "book" and "funding" holding that batch's rows.
@@ -243,10 +274,14 @@ def iter_batches(
     pandas DataFrames (indexed by their row numbers in the whole run's tables), or Arrow
     record batches with ``arrow=True``. Concatenated they are the tables of
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
-    columns. The spec is checked at once; a run that fails later raises after the batches
-    before the failure were handed out. ``labels=True`` as for ``generate_frames``.
+    columns. ``labels``, ``index`` and ``titled`` shape the tables as in ``generate_frames``.
+    The spec is checked at once; a run that fails later raises after the batches before the
+    failure were handed out.
     """
     check_book(book)
+    check_index(index)
+    if arrow and (index is not None or titled):
+        raise ValueError("index and titled apply to DataFrames, not to Arrow record batches")
     if arrow:
         mod = require("pyarrow", "arrow", "iter_batches(arrow=True)")
         np = require("numpy", "arrow", "iter_batches(arrow=True)")
@@ -255,10 +290,12 @@ def iter_batches(
         np = require("numpy", "pandas", "iter_batches")
     run = open_run(spec, labels)
     size = batch_size(run, batch_bars)
-    convert = arrow_batches if arrow else _pandas_tables
 
     def batches() -> Iterator[dict[str, Any]]:
         for raw in iter_raw(np, run, size):
-            yield convert(mod, np, raw, book)
+            if arrow:
+                yield arrow_batches(mod, np, raw, book)
+            else:
+                yield _pandas_tables(mod, np, raw, book, index, titled)
 
     return batches()

@@ -5,6 +5,7 @@ from __future__ import annotations
 from typing import Any
 
 from ._optional import require
+from ._options import check_index
 from ._schema import COLUMNS, SIDES, TABLES, arrow_type, column_kind
 from .columns import Result, result_columns
 
@@ -13,6 +14,8 @@ __all__ = [
     "arrow_type",
     "check_ms_range",
     "polars_tables",
+    "time_indexed",
+    "titled_candles",
     "to_arrow",
     "to_pandas",
     "to_polars",
@@ -30,16 +33,43 @@ def _pandas_column(pd: Any, np: Any, table: str, name: str, values: list[Any]) -
     return pd.Series(np.array(values, dtype=kind))
 
 
-def to_pandas(result: Result) -> dict[str, Any]:
+def time_indexed(pd: Any, frames: dict[str, Any], bar_secs: int | None) -> dict[str, Any]:
+    """Every table indexed by its time: the candles by a UTC DatetimeIndex "ts" whose ``freq``
+    is ``bar_secs`` seconds (unset when None), the trades by ``ts_ns`` when they have it
+    (a tick run) and by ``ts`` otherwise, the book and funding by ``ts``."""
+    out = {}
+    for table, frame in frames.items():
+        key = "ts_ns" if "ts_ns" in frame.columns else "ts"
+        indexed = frame.set_index(key)
+        if table == "candles" and bar_secs:
+            indexed.index = pd.DatetimeIndex(indexed.index, freq=pd.Timedelta(seconds=bar_secs))
+        out[table] = indexed
+    return out
+
+
+def titled_candles(frames: dict[str, Any]) -> dict[str, Any]:
+    """The candles' columns named Open, High, Low, Close, Volume (the names backtesting.py
+    requires; backtrader reads either)."""
+    return {**frames, "candles": frames["candles"].rename(columns=str.capitalize)}
+
+
+def to_pandas(result: Result, *, index: str | None = None, titled: bool = False) -> dict[str, Any]:
     """DataFrames "candles", "trades", "book" (long form) and "funding" of a generated document.
 
     Accepts the grouped or the stream document (parsed, or its JSON text). ``ts`` columns are
-    UTC datetimes; ``side`` columns are categoricals.
+    UTC datetimes; ``side`` columns are categoricals. ``index="ts"`` indexes every table by
+    its time (``time_indexed``; the candles' ``freq`` is the spacing of their first two bars);
+    ``titled=True`` names the candle columns Open, High, Low, Close, Volume.
+
+    A candle's ``ts`` is its bar's open time. The book snapshot and the trades of a bar carry
+    the same ``ts`` but are priced at the bar's close: shift them by one bar before joining
+    them to candles in a backtest.
     """
+    check_index(index)
     pd = require("pandas", "pandas", "to_pandas")
     np = require("numpy", "pandas", "to_pandas")
     cols = result_columns(result)
-    return {
+    frames = {
         table: pd.DataFrame(
             {
                 name: _pandas_column(pd, np, table, name, cols[table][name])
@@ -48,6 +78,10 @@ def to_pandas(result: Result) -> dict[str, Any]:
         )
         for table in TABLES
     }
+    if index is not None:
+        ts = cols["candles"]["ts"]
+        frames = time_indexed(pd, frames, ts[1] - ts[0] if len(ts) > 1 else None)
+    return titled_candles(frames) if titled else frames
 
 
 def to_arrow(result: Result) -> dict[str, Any]:

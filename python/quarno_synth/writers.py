@@ -64,14 +64,16 @@ def _batch_rows(batch: Any, book: str) -> dict[str, int]:
 class _CsvFiles:
     """Header from the native module, rows as the native CSV writer formats them."""
 
-    def __init__(self, temps: dict[str, Path], book: str, depth: int, labels: bool) -> None:
+    def __init__(
+        self, temps: dict[str, Path], book: str, depth: int, labels: bool, ticks: bool
+    ) -> None:
         self._book = book
         self._names = {table: native_table_name(table, book, labels) for table in TABLES}
         self._files: dict[str, Any] = {}
         try:
             for table, path in temps.items():
                 self._files[table] = open(path, "wb")
-                self._files[table].write(_columns.csv_header(self._names[table], depth))
+                self._files[table].write(_columns.csv_header(self._names[table], depth, ticks))
         except BaseException:
             self.abort()
             raise
@@ -91,7 +93,9 @@ class _CsvFiles:
 class _ParquetFiles:
     """One ParquetWriter per table, one row group per batch; the schema of ``to_arrow``."""
 
-    def __init__(self, temps: dict[str, Path], book: str, depth: int, labels: bool) -> None:
+    def __init__(
+        self, temps: dict[str, Path], book: str, depth: int, labels: bool, ticks: bool
+    ) -> None:
         self._pa = require("pyarrow", "arrow", "Parquet output")
         self._pq = require("pyarrow.parquet", "arrow", "Parquet output")
         self._np = require("numpy", "arrow", "Parquet output")
@@ -101,7 +105,7 @@ class _ParquetFiles:
         try:
             for table, path in temps.items():
                 self._files[table] = open(path, "wb")
-                schema = arrow_schema(self._pa, table, book, depth, labels)
+                schema = arrow_schema(self._pa, table, book, depth, labels, ticks)
                 self._writers[table] = self._pq.ParquetWriter(
                     self._files[table],
                     schema,
@@ -175,7 +179,7 @@ def write_run(
     placed: list[Path] = []
     try:
         opener = _ParquetFiles if fmt == "parquet" else _CsvFiles
-        files = opener(temps, book, run.book_depth, run.labels)
+        files = opener(temps, book, run.book_depth, run.labels, run.ticks)
         while (batch := run.next_batch(size)) is not None:
             for table, count in files.write(batch).items():
                 rows[table] += count

@@ -80,7 +80,7 @@ std::string extended_tables(const synth::json::JsonValue& spec_value) {
     std::string out;
     for (CsvTable table :
          {CsvTable::labeled_candles, CsvTable::trades, CsvTable::book, CsvTable::funding}) {
-        out += synth::encode::csv_header(table, batch.book_depth);
+        out += synth::encode::csv_header(table, batch.book_depth, batch.tick_times);
         out += synth::encode::encode_csv(batch, table);
     }
     return out;

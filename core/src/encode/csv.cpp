@@ -70,6 +70,10 @@ void trade_rows(OutputBuffer& out, const ColumnBatch& b) {
     for (std::size_t t = 0; t < b.trades(); ++t) {
         char* p = out.room(kRowRoom);
         p = ts_cell(p, b.trade_ts[t]);
+        if (b.tick_times) {
+            *p++ = ',';
+            p = json::write_i64(p, b.trade_ts_ns[t]);
+        }
         *p++ = ',';
         p = json::write_u64(p, b.trade_seq[t]);
         *p++ = ',';
@@ -89,7 +93,7 @@ void book_rows(OutputBuffer& out, const ColumnBatch& b) {
         for (int side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < depth; ++k, ++i) {
                 char* p = out.room(kRowRoom);
-                p = ts_cell(p, b.ts[j]);
+                p = ts_cell(p, b.snapshot_ts[j]);
                 p = side == 0 ? put(p, ",bid,") : put(p, ",ask,");
                 p = json::write_u64(p, k);
                 *p++ = ',';
@@ -107,7 +111,7 @@ void book_wide_rows(OutputBuffer& out, const ColumnBatch& b) {
     const std::size_t levels = 2 * b.book_depth;
     for (std::size_t j = 0; j < b.bars(); ++j) {
         char* p = out.room(kRowRoom);
-        p = ts_cell(p, b.ts[j]);
+        p = ts_cell(p, b.snapshot_ts[j]);
         out.advance(p);
         for (std::size_t i = j * levels, end = i + levels; i < end; ++i) {
             p = out.room(kRowRoom);
@@ -142,7 +146,7 @@ std::size_t expected_bytes(const ColumnBatch& b, CsvTable table) {
         case CsvTable::labeled_candles:
             return b.bars() * 160;
         case CsvTable::trades:
-            return b.trades() * 56;
+            return b.trades() * (b.tick_times ? 76 : 56);
         case CsvTable::book:
         case CsvTable::book_wide:
             return b.level_price.size() * 40 + b.bars() * 24;
@@ -164,14 +168,14 @@ std::optional<CsvTable> csv_table(std::string_view name) {
     return std::nullopt;
 }
 
-std::string csv_header(CsvTable table, std::uint64_t book_depth) {
+std::string csv_header(CsvTable table, std::uint64_t book_depth, bool ticks) {
     switch (table) {
         case CsvTable::candles:
             return "ts,open,high,low,close,volume\n";
         case CsvTable::labeled_candles:
             return "ts,open,high,low,close,volume,regime,kind,sigma,jump\n";
         case CsvTable::trades:
-            return "ts,seq,price,qty,side\n";
+            return ticks ? "ts,ts_ns,seq,price,qty,side\n" : "ts,seq,price,qty,side\n";
         case CsvTable::book:
             return "ts,side,level,price,qty\n";
         case CsvTable::funding:

@@ -1,7 +1,7 @@
 #pragma once
 // The tables of a batch as CSV rows: numbers in the JSON documents' texts (the
 // same digits, read back to the same doubles), a null value as an empty field,
-// timestamps as integer seconds, "\n" line ends.
+// timestamps as integer seconds (a trade's own time in nanoseconds), "\n" line ends.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,8 +19,9 @@ enum class CsvTable { candles, labeled_candles, trades, book, book_wide, funding
 
 std::optional<CsvTable> csv_table(std::string_view name);
 
-// The header line of a table, with its line end.
-std::string csv_header(CsvTable table, std::uint64_t book_depth);
+// The header line of a table, with its line end; the trades of a tick run
+// have a ts_ns column after ts.
+std::string csv_header(CsvTable table, std::uint64_t book_depth, bool ticks = false);
 
 // The batch's rows of a table, without the header.
 std::string encode_csv(const generate::ColumnBatch& batch, CsvTable table);

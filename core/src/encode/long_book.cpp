@@ -12,7 +12,7 @@ LongBookKeys long_book_keys(const generate::ColumnBatch& batch) {
     for (std::size_t j = 0; j < batch.bars(); ++j) {
         for (std::uint8_t side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < depth; ++k) {
-                keys.ts.push_back(batch.ts[j]);
+                keys.ts.push_back(batch.snapshot_ts[j]);
                 keys.side.push_back(side);
                 keys.level.push_back(static_cast<std::int64_t>(k));
             }

@@ -17,6 +17,9 @@ enum class Side : std::uint8_t { buy = 0, sell = 1 };
 struct ColumnBatch {
     std::uint64_t first_bar = 0;  // index in the run of the batch's first bar
     std::uint64_t book_depth = 0;
+    // Trades carry their own times (trade_ts_ns) and the book is stamped
+    // with the bar's close: a run of the tick model.
+    bool tick_times = false;
 
     // Candles, one entry per bar; the book, trades and funding of a bar carry
     // the same timestamp.
@@ -28,9 +31,15 @@ struct ColumnBatch {
     // long table's row order, and each side is a (bars, depth) view with a row
     // stride of 2 x depth.
     Column<double> level_price, level_qty;
+    // The snapshot's timestamp, one per bar: the bar's open time in classic
+    // runs, its close time (ts + bar_secs) when the book follows the ticks.
+    Column<std::int64_t> snapshot_ts;
 
-    // Trades, bar by bar, in the order drawn.
+    // Trades, bar by bar, in the order drawn. trade_ts is the bar's open
+    // time; trade_ts_ns, filled in tick runs only, the trade's own time in
+    // nanoseconds since the epoch.
     Column<std::int64_t> trade_ts;
+    Column<std::int64_t> trade_ts_ns;
     Column<std::uint64_t> trade_seq;
     Column<double> trade_price, trade_qty;
     Column<std::uint8_t> trade_side;  // Side values
@@ -55,9 +64,11 @@ struct ColumnBatch {
 
     // Empties every column and reserves room for `bars` bars, their levels
     // and about `expected_trades` trades (the trade columns grow beyond it
-    // when a batch draws more), and their labels when `with_labels`.
+    // when a batch draws more), their labels when `with_labels`, and
+    // trade_ts_ns only for `ticks`.
     void reset(std::uint64_t first, std::size_t bars, std::size_t depth,
-               std::size_t expected_trades, std::size_t funding_points, bool with_labels = false);
+               std::size_t expected_trades, std::size_t funding_points, bool with_labels = false,
+               bool ticks = false);
 };
 
 }  // namespace synth::generate

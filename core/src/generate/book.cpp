@@ -15,15 +15,13 @@ std::vector<double> level_scales(std::uint64_t book_depth) {
     return scales;
 }
 
-double append_book(double close, double f, double vol, double spread_fraction,
-                   std::span<const double> scales, SeededRng& rng, ColumnBatch& batch) {
-    const double spread = (close * spread_fraction) * ((std::fabs(f) / (vol + 0.000000001)) + 1.0);
-    const double half = spread * 0.5;
-    const double tick = close * 0.0001;
-    const double best_bid = close - half;
-    const double best_ask = half + close;
-    const std::size_t depth = scales.size();
+double book_spread(double price, double f, double vol, double spread_fraction) {
+    return (price * spread_fraction) * ((std::fabs(f) / (vol + 0.000000001)) + 1.0);
+}
 
+void append_levels(double best_bid, double best_ask, double tick, std::span<const double> scales,
+                   SeededRng& rng, ColumnBatch& batch) {
+    const std::size_t depth = scales.size();
     for (std::size_t k = 0; k < depth; ++k) {
         const double u = rng.next_f64();
         batch.level_price.push_back(stored8(best_bid - (tick * static_cast<double>(k))));
@@ -34,6 +32,12 @@ double append_book(double close, double f, double vol, double spread_fraction,
         batch.level_price.push_back(stored8((tick * static_cast<double>(k)) + best_ask));
         batch.level_qty.push_back(stored8(scales[k] * (u + 1.0)));
     }
+}
+
+double append_book(double close, double f, double vol, double spread_fraction,
+                   std::span<const double> scales, SeededRng& rng, ColumnBatch& batch) {
+    const double half = book_spread(close, f, vol, spread_fraction) * 0.5;
+    append_levels(close - half, half + close, close * 0.0001, scales, rng, batch);
     return half;
 }
 

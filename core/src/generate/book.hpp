@@ -21,4 +21,13 @@ std::vector<double> level_scales(std::uint64_t book_depth);
 double append_book(double close, double f, double vol, double spread_fraction,
                    std::span<const double> scales, SeededRng& rng, ColumnBatch& batch);
 
+// The full spread of a book around `price`: widens with the bar's move
+// measured in regime volatilities, and is price * spread_fraction at f = 0.
+double book_spread(double price, double f, double vol, double spread_fraction);
+
+// Appends levels stepping `tick` away from the given best bid and best ask,
+// quantities from one uniform per level, all bids first, then all asks.
+void append_levels(double best_bid, double best_ask, double tick, std::span<const double> scales,
+                   SeededRng& rng, ColumnBatch& batch);
+
 }  // namespace synth::generate

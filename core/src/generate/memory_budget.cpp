@@ -16,12 +16,15 @@ constexpr std::uint64_t kTextPerTrade = 112;
 constexpr std::uint64_t kTextPerBar = 256;
 // The response text exists twice at the end: ours and the caller's copy.
 constexpr std::uint64_t kTextCopies = 2;
-// Column bytes of a bar's candle and funding point, a level and a trade.
+// Column bytes of a bar's candle, snapshot time and funding point, a level
+// and a trade.
 constexpr std::uint64_t kColumnsPerBar =
-    sizeof(std::int64_t) + 5 * sizeof(double) + sizeof(std::int64_t) + sizeof(double);
+    2 * sizeof(std::int64_t) + 5 * sizeof(double) + sizeof(std::int64_t) + sizeof(double);
 constexpr std::uint64_t kColumnsPerLevel = 2 * sizeof(double);
 constexpr std::uint64_t kColumnsPerTrade =
     sizeof(std::int64_t) + sizeof(std::uint64_t) + 2 * sizeof(double) + sizeof(std::uint8_t);
+// A trade of a tick run also has its own time.
+constexpr std::uint64_t kColumnsPerTick = kColumnsPerTrade + sizeof(std::int64_t);
 // The trade columns grow by doubling when a batch draws more than expected:
 // while one grows, its old and new storage exist together.
 constexpr std::uint64_t kTradeGrowth = 3;
@@ -36,9 +39,9 @@ bool mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
 }
 
 // Expected trades of the whole run, rounded up; nullopt beyond u64.
-std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_rate) {
+std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_rate, bool ticks) {
     if (!(trade_rate > 0.0)) return 0;
-    const double total = mean_trades_per_bar(trade_rate) * static_cast<double>(bars);
+    const double total = mean_trades_per_bar(trade_rate, ticks) * static_cast<double>(bars);
     if (!(total < kTwoTo64)) return std::nullopt;
     return static_cast<std::uint64_t>(total) + 1;
 }
@@ -46,14 +49,15 @@ std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_ra
 // Bytes of `bars` bars in columns, and with their text when `text_copies` > 0.
 std::optional<std::uint64_t> estimate_bytes(std::uint64_t bars, std::uint64_t book_depth,
                                             double trade_rate, std::uint64_t text_copies,
-                                            std::uint64_t extra_per_bar = 0) {
+                                            bool ticks, std::uint64_t extra_per_bar = 0) {
     // Both sides of a level.
     const std::uint64_t per_level = 2 * (kColumnsPerLevel + text_copies * kTextPerLevel);
     std::uint64_t per_bar_fixed = kColumnsPerBar + text_copies * kTextPerBar;
     if (!add(per_bar_fixed, extra_per_bar, per_bar_fixed)) return std::nullopt;
-    const std::uint64_t per_trade = kTradeGrowth * kColumnsPerTrade + text_copies * kTextPerTrade;
+    const std::uint64_t per_trade =
+        kTradeGrowth * (ticks ? kColumnsPerTick : kColumnsPerTrade) + text_copies * kTextPerTrade;
 
-    const std::optional<std::uint64_t> trades = expected_trades(bars, trade_rate);
+    const std::optional<std::uint64_t> trades = expected_trades(bars, trade_rate, ticks);
     std::uint64_t levels = 0, per_bar = 0, total = 0, trade_bytes = 0, scales = 0;
     if (!trades || !mul(book_depth, per_level, levels) || !add(levels, per_bar_fixed, per_bar) ||
         !mul(bars, per_bar, total) || !mul(*trades, per_trade, trade_bytes) ||
@@ -82,13 +86,14 @@ Result<Unit, spec::SynthError> check(std::optional<std::uint64_t> needed,
 }  // namespace
 
 std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                double trade_rate) {
-    return estimate_bytes(bars, book_depth, trade_rate, kTextCopies);
+                                                double trade_rate, bool ticks) {
+    return estimate_bytes(bars, book_depth, trade_rate, kTextCopies, ticks);
 }
 
 std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                  double trade_rate, std::uint64_t extra_per_bar) {
-    return estimate_bytes(bars, book_depth, trade_rate, 0, extra_per_bar);
+                                                  double trade_rate, std::uint64_t extra_per_bar,
+                                                  bool ticks) {
+    return estimate_bytes(bars, book_depth, trade_rate, 0, ticks, extra_per_bar);
 }
 
 std::optional<std::uint64_t> physical_memory_bytes() {
@@ -114,9 +119,9 @@ Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint
 Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
                                                   std::optional<std::uint64_t> available,
-                                                  std::uint64_t extra_per_bar) {
-    return check(estimate_batch_bytes(bars, book_depth, trade_rate, extra_per_bar), available,
-                 "a batch of ", bars, book_depth);
+                                                  std::uint64_t extra_per_bar, bool ticks) {
+    return check(estimate_batch_bytes(bars, book_depth, trade_rate, extra_per_bar, ticks),
+                 available, "a batch of ", bars, book_depth);
 }
 
 }  // namespace synth::generate

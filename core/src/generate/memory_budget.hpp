@@ -12,10 +12,12 @@
 namespace synth::generate {
 
 // Trades a bar draws on average (none when trade_rate is not above 0). Once
-// exp(-trade_rate) is 0 the count is the number of uniforms whose product
-// stays above 0, about 745 on average; below that the mean is trade_rate.
-inline double mean_trades_per_bar(double trade_rate) {
-    return trade_rate > 0.0 ? (trade_rate < 746.0 ? trade_rate : 746.0) : 0.0;
+// exp(-trade_rate) is 0 the classic count is the number of uniforms whose
+// product stays above 0, about 745 on average; below that the mean is
+// trade_rate. The tick model's mean is trade_rate at any rate.
+inline double mean_trades_per_bar(double trade_rate, bool ticks = false) {
+    if (!(trade_rate > 0.0)) return 0.0;
+    return ticks || trade_rate < 746.0 ? trade_rate : 746.0;
 }
 
 // Peak bytes of a whole command for a run of `bars` bars with `book_depth`
@@ -23,13 +25,15 @@ inline double mean_trades_per_bar(double trade_rate) {
 // the whole run, the response text and the caller's copy of that text.
 // nullopt when the estimate overflows u64.
 std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                double trade_rate);
+                                                double trade_rate, bool ticks = false);
 
 // Peak bytes of one batch of `bars` bars in columns, without any text;
-// `extra_per_bar` counts optional per-bar columns (labels).
+// `extra_per_bar` counts optional per-bar columns (labels), and a tick run's
+// trades (`ticks`) hold one more column.
 std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
-                                                  std::uint64_t extra_per_bar = 0);
+                                                  std::uint64_t extra_per_bar = 0,
+                                                  bool ticks = false);
 
 // Physical memory of the machine in bytes; nullopt when it cannot be read.
 std::optional<std::uint64_t> physical_memory_bytes();
@@ -43,6 +47,7 @@ Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint
 Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
                                                   std::optional<std::uint64_t> available,
-                                                  std::uint64_t extra_per_bar = 0);
+                                                  std::uint64_t extra_per_bar = 0,
+                                                  bool ticks = false);
 
 }  // namespace synth::generate

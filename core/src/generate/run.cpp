@@ -6,10 +6,29 @@
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
 #include "generate/memory_budget.hpp"
+#include "generate/streams.hpp"
 #include "generate/trades.hpp"
 #include "spec/validate.hpp"
 
 namespace synth::generate {
+namespace {
+
+bool has_ticks(const spec::GenSpec& spec) {
+    return spec.microstructure.ticks.has_value();
+}
+
+// The tick stage of a spec that asks for ticks, on its own two streams.
+std::optional<TickStage> tick_stage(const spec::GenSpec& spec) {
+    const spec::Microstructure& micro = spec.microstructure;
+    if (!micro.ticks) return std::nullopt;
+    const TickParams params{micro.trade_rate, micro.ticks->clustering,    micro.ticks->session,
+                            spec.bar_secs,    micro.spread_bps / 10000.0, spec.start_price};
+    return TickStage(params, stream_rng(spec.seed, Stream::tick_arrivals),
+                     stream_rng(spec.seed, Stream::tick_prices));
+}
+
+}  // namespace
+
 Run::Run(const spec::GenSpec& spec, RunOptions options)
     : spec_(spec),
       options_(options),
@@ -23,6 +42,7 @@ Run::Run(const spec::GenSpec& spec, RunOptions options)
       poisson_limit_(std::exp(-spec.microstructure.trade_rate)),
       scales_(level_scales(spec.microstructure.book_depth)),
       funding_(spec.microstructure.funding),
+      ticks_(tick_stage(spec)),
       price_(spec.start_price),
       anchor_(spec.start_price),
       ts_(spec.start_ts) {}
@@ -34,9 +54,9 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions o
     // A book too deep for even one bar is refused before its level scales
     // are allocated.
     const spec::Microstructure& micro = spec.microstructure;
-    if (auto budget =
-            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes(),
-                               options.labels ? ColumnBatch::kLabelBytesPerBar : 0);
+    if (auto budget = check_batch_budget(
+            1, micro.book_depth, micro.trade_rate, physical_memory_bytes(),
+            options.labels ? ColumnBatch::kLabelBytesPerBar : 0, has_ticks(spec));
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
@@ -47,7 +67,7 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
     const double rate = spec_.microstructure.trade_rate;
     if (!(rate > 0.0)) return 0;
     // Mean plus four standard deviations of the Poisson total.
-    const double mean = mean_trades_per_bar(rate) * static_cast<double>(bars);
+    const double mean = mean_trades_per_bar(rate, ticks()) * static_cast<double>(bars);
     return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
 }
 
@@ -68,7 +88,7 @@ void Run::begin_batch(std::uint64_t bars, ColumnBatch& batch) const {
     const std::uint64_t count = std::min(bars, bars_left());
     const std::uint64_t interval = micro.funding ? micro.funding->interval_bars : 0;
     batch.reset(bar_, count, micro.book_depth, expected_trades(count),
-                interval == 0 ? 0 : (bar_ % interval + count) / interval, options_.labels);
+                interval == 0 ? 0 : (bar_ % interval + count) / interval, options_.labels, ticks());
 }
 
 Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, ColumnBatch& batch) {
@@ -94,12 +114,23 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
                                         "price walk produced a non-finite value"};
             return Err{*failure_};
         }
-        append_candle(batch, move, ts_);
+        if (ticks_) {
+            // The classic stream draws the book's quantities only, as with
+            // trade_rate 0.
+            if (!ticks_->append_bar(move, move.sigma, ts_, scales_, rng_, next_seq_, batch)) {
+                failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
+                                            "price walk produced a non-finite value"};
+                return Err{*failure_};
+            }
+        } else {
+            append_candle(batch, move, ts_);
+            batch.snapshot_ts.push_back(ts_);
+            const double half_spread =
+                append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
+            append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,
+                          rng_, batch);
+        }
         if (options_.labels) append_labels(batch, move);
-        const double half_spread =
-            append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
-        append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,
-                      rng_, batch);
         funding_.add(move.f, ts_, batch);
 
         // The timestamp past the last bar is never formed: it may not fit.

@@ -14,6 +14,7 @@
 #include "generate/dynamics.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
+#include "generate/ticks.hpp"
 #include "spec/error.hpp"
 #include "spec/model.hpp"
 
@@ -38,6 +39,9 @@ class Run {
     }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
+    // The spec asks for the tick model: trades at their own times, candles
+    // and books rebuilt from them.
+    bool ticks() const { return ticks_.has_value(); }
 
     // Expected trades of `bars` bars, a little above the mean, for reserving.
     std::size_t expected_trades(std::uint64_t bars) const;
@@ -72,6 +76,7 @@ class Run {
     double poisson_limit_;
     std::vector<double> scales_;
     FundingWindow funding_;
+    std::optional<TickStage> ticks_;
 
     double price_;
     double anchor_;

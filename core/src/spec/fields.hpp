@@ -3,7 +3,7 @@
 // expect: the one map both decoders read fields through. A decoder passes a
 // reader with one call operator per member type:
 //   (std::uint64_t&, std::string_view expected)  u64 and usize fields
-//   (std::int64_t&), (double&), (RegimeKind&), (std::vector<Regime>&),
+//   (std::int64_t&), (double&), (RegimeKind&), (Session&), (std::vector<Regime>&),
 //   (Microstructure&), and (std::optional<R>&) for an optional record R
 //   (null or absent: no record)
 #include <cstddef>
@@ -42,6 +42,10 @@ struct RecordOf<Tails> {
 template <>
 struct RecordOf<Jumps> {
     static constexpr Record value = Record::Jumps;
+};
+template <>
+struct RecordOf<Ticks> {
+    static constexpr Record value = Record::Ticks;
 };
 
 // `index` is below the record's field count.
@@ -94,8 +98,20 @@ auto read_field(Microstructure& micro, std::size_t index, Reader&& read) {
             return read(micro.spread_bps);
         case 2:
             return read(micro.trade_rate);
-        default:
+        case 3:
             return read(micro.funding);
+        default:
+            return read(micro.ticks);
+    }
+}
+
+template <class Reader>
+auto read_field(Ticks& ticks, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(ticks.clustering);
+        default:
+            return read(ticks.session);
     }
 }
 

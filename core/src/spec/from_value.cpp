@@ -71,15 +71,17 @@ Status read_f64(const JsonValue& v, double& out) {
     return parse_error(invalid_type(describe_value(v), kExpectedF64));
 }
 
-Status match_kind(std::string_view name, RegimeKind& out) {
-    const std::optional<RegimeKind> kind = kind_from_name(name);
-    if (!kind) return parse_error(unknown_variant(name));
+template <class E>
+Status match_kind(std::string_view name, E& out) {
+    const std::optional<E> kind = Variants<E>::from_name(name);
+    if (!kind) return parse_error(Variants<E>::unknown(name));
     out = *kind;
     return Unit{};
 }
 
-// A kind is its name as a string, or a map of the name to null.
-Status read_kind(const JsonValue& v, RegimeKind& out) {
+// A kind (or session) is its name as a string, or a map of the name to null.
+template <class E>
+Status read_kind(const JsonValue& v, E& out) {
     if (const std::string* s = v.as_string()) return match_kind(*s, out);
     if (const json::JsonObject* obj = v.as_object()) {
         if (obj->size() != 1) return parse_error(std::string(kMapNotSingleKey));
@@ -132,6 +134,7 @@ struct ValueReader {
     Status operator()(std::int64_t& out) const { return read_i64(v, out); }
     Status operator()(double& out) const { return read_f64(v, out); }
     Status operator()(RegimeKind& out) const { return read_kind(v, out); }
+    Status operator()(Session& out) const { return read_kind(v, out); }
     Status operator()(std::vector<Regime>& out) const { return read_regimes(v, out, dialect); }
     template <class R>
     Status operator()(std::optional<R>& out) const {

@@ -15,13 +15,14 @@ constexpr std::array<std::string_view, 7> kGenSpecFields = {
     "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure"};
 constexpr std::array<std::string_view, 7> kRegimeFields = {"kind",  "len",   "drift", "vol",
                                                            "garch", "tails", "jumps"};
-constexpr std::array<std::string_view, 4> kMicrostructureFields = {"book_depth", "spread_bps",
-                                                                   "trade_rate", "funding"};
+constexpr std::array<std::string_view, 5> kMicrostructureFields = {
+    "book_depth", "spread_bps", "trade_rate", "funding", "ticks"};
 constexpr std::array<std::string_view, 3> kFundingSpecFields = {"interval_bars", "base_rate",
                                                                 "sensitivity"};
 constexpr std::array<std::string_view, 3> kGarchFields = {"alpha", "gamma", "beta"};
 constexpr std::array<std::string_view, 1> kTailsFields = {"df"};
 constexpr std::array<std::string_view, 3> kJumpsFields = {"rate", "mean", "vol"};
+constexpr std::array<std::string_view, 2> kTicksFields = {"clustering", "session"};
 
 struct RecordTable {
     std::span<const std::string_view> fields;
@@ -45,10 +46,13 @@ RecordTable table_of(Record record) {
             return {kTailsFields, kTailsFields.size(), "struct Tails"};
         case Record::Jumps:
             return {kJumpsFields, kJumpsFields.size(), "struct Jumps"};
+        case Record::Ticks:
+            return {kTicksFields, kTicksFields.size(), "struct Ticks"};
     }
     return {};
 }
 constexpr std::array<std::string_view, 4> kKindNames = {"trend", "range", "crash", "vol"};
+constexpr std::array<std::string_view, 2> kSessionNames = {"flat", "u_shape"};
 
 // `a`, `b`, `c`
 void append_backticked_list(std::string& out, std::span<const std::string_view> names) {
@@ -168,6 +172,20 @@ std::optional<RegimeKind> kind_from_name(std::string_view name) {
 
 std::string_view kind_name(RegimeKind kind) {
     return kKindNames[static_cast<std::size_t>(kind)];
+}
+
+std::string unknown_session(std::string_view name) {
+    std::string out = "unknown variant `";
+    out.append(name).append("`, expected one of ");
+    append_backticked_list(out, kSessionNames);
+    return out;
+}
+
+std::optional<Session> session_from_name(std::string_view name) {
+    for (std::size_t i = 0; i < kSessionNames.size(); ++i) {
+        if (kSessionNames[i] == name) return static_cast<Session>(i);
+    }
+    return std::nullopt;
 }
 
 }  // namespace synth::spec

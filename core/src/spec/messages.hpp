@@ -15,7 +15,7 @@ namespace synth::spec {
 
 // The records a spec document is made of. The last ones are extension records,
 // reachable only through extension members.
-enum class Record { GenSpec, Regime, Microstructure, FundingSpec, Garch, Tails, Jumps };
+enum class Record { GenSpec, Regime, Microstructure, FundingSpec, Garch, Tails, Jumps, Ticks };
 
 // Which fields a decoder reads. The classic dialect (the command protocol and
 // its handle) reads exactly the classic fields; the extended dialect (the data
@@ -72,5 +72,28 @@ std::string unknown_variant(std::string_view name);
 std::optional<RegimeKind> kind_from_name(std::string_view name);
 // The spelling of a kind: "trend", "range", "crash" or "vol".
 std::string_view kind_name(RegimeKind kind);
+
+// "unknown variant `{name}`, expected one of `flat`, `u_shape`"
+std::string unknown_session(std::string_view name);
+std::optional<Session> session_from_name(std::string_view name);
+
+// The names of an enumeration read from a string (a kind, a session), for
+// the decoders' one reader of such values.
+template <class E>
+struct Variants;
+template <>
+struct Variants<RegimeKind> {
+    static std::optional<RegimeKind> from_name(std::string_view name) {
+        return kind_from_name(name);
+    }
+    static std::string unknown(std::string_view name) { return unknown_variant(name); }
+};
+template <>
+struct Variants<Session> {
+    static std::optional<Session> from_name(std::string_view name) {
+        return session_from_name(name);
+    }
+    static std::string unknown(std::string_view name) { return unknown_session(name); }
+};
 
 }  // namespace synth::spec

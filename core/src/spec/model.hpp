@@ -53,11 +53,24 @@ struct FundingSpec {
     bool operator==(const FundingSpec&) const = default;
 };
 
+// Extension: the intraday activity profile of the tick model.
+enum class Session : std::uint8_t { flat, u_shape };
+
+// Extension: trades at their own times inside the bar, from which the candle
+// and the book are rebuilt. `clustering` is the standard deviation of a bar's
+// log activity (0: Poisson arrivals).
+struct Ticks {
+    double clustering = 0.0;
+    Session session = Session::flat;
+    bool operator==(const Ticks&) const = default;
+};
+
 struct Microstructure {
     std::uint64_t book_depth = 0;
     double spread_bps = 0.0;
     double trade_rate = 0.0;
     std::optional<FundingSpec> funding;
+    std::optional<Ticks> ticks = std::nullopt;  // extension
     bool operator==(const Microstructure&) const = default;
 };
 

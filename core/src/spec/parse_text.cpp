@@ -181,16 +181,18 @@ class TextDecoder {
         return Unit{};
     }
 
-    Status kind_name(const std::string& name, RegimeKind* out) {
-        auto kind = kind_from_name(name);
-        if (!kind) return Err{value_error(unknown_variant(name))};
+    template <class E>
+    Status kind_name(const std::string& name, E* out) {
+        auto kind = Variants<E>::from_name(name);
+        if (!kind) return Err{value_error(Variants<E>::unknown(name))};
         *out = *kind;
         return Unit{};
     }
 
-    // A kind is its name as a string, or an object of one member: the name
-    // mapped to null.
-    Status kind_field(RegimeKind* out) {
+    // A kind (or session) is its name as a string, or an object of one
+    // member: the name mapped to null.
+    template <class E>
+    Status kind_field(E* out) {
         int c = lex_.skip_whitespace();
         if (c == '"') {
             auto name = lex_.read_string();
@@ -240,6 +242,7 @@ class TextDecoder {
         Status operator()(std::int64_t& out) const { return d.signed_field(&out); }
         Status operator()(double& out) const { return d.float_field(&out); }
         Status operator()(RegimeKind& out) const { return d.kind_field(&out); }
+        Status operator()(Session& out) const { return d.kind_field(&out); }
         Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
         Status operator()(Microstructure& out) const { return d.record(out); }
         template <class R>

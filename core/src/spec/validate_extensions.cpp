@@ -1,6 +1,7 @@
 #include "spec/validate_extensions.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,34 @@ Result<Unit, SynthError> check_jumps(const Jumps& j, std::size_t index) {
     return Unit{};
 }
 
+// Largest clustering: beyond it the mean activity would sit in rare,
+// enormous bars.
+constexpr double kMaxClustering = 1.0;
+
+// Every trade time, up to the end of the last bar, in nanoseconds fits in an
+// i64: (start_ts + bars * bar_secs) * 10^9, and start_ts * 10^9 before it.
+bool tick_times_fit(const GenSpec& spec) {
+    constexpr std::int64_t kNanos = 1000000000;
+    std::int64_t n = 0, span = 0, end = 0, scaled = 0;
+    return !__builtin_mul_overflow(spec.start_ts, kNanos, &scaled) &&
+           spec.bars <= static_cast<std::uint64_t>(INT64_MAX) &&
+           !__builtin_mul_overflow(static_cast<std::int64_t>(spec.bars), spec.bar_secs, &span) &&
+           !__builtin_add_overflow(span, spec.start_ts, &end) &&
+           !__builtin_mul_overflow(end, kNanos, &n);
+}
+
+Result<Unit, SynthError> check_ticks(const GenSpec& spec) {
+    const Ticks& t = *spec.microstructure.ticks;
+    if (!(std::isfinite(t.clustering) && t.clustering >= 0.0 && t.clustering <= kMaxClustering)) {
+        return bad_spec("microstructure.ticks: clustering must be between 0 and 1");
+    }
+    if (!tick_times_fit(spec)) {
+        return bad_spec(
+            "microstructure.ticks: start_ts + bars * bar_secs in nanoseconds overflows i64");
+    }
+    return Unit{};
+}
+
 }  // namespace
 
 Result<Unit, SynthError> validate_extensions(const GenSpec& spec) {
@@ -67,6 +96,7 @@ Result<Unit, SynthError> validate_extensions(const GenSpec& spec) {
             if (auto ok = check_jumps(*r.jumps, i); !ok) return ok;
         }
     }
+    if (spec.microstructure.ticks) return check_ticks(spec);
     return Unit{};
 }
 

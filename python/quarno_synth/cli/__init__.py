@@ -12,6 +12,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
+import warnings
 from collections.abc import Callable, Sequence
 
 from .. import _json
@@ -57,6 +58,11 @@ def self_check() -> int:
     return 0 if ok else 1
 
 
+def _one_line(message: Warning | str, *_: object, **__: object) -> None:
+    """A warning as one line on stderr: "quarno-synth: warning: ..."."""
+    print(f"{PROG}: warning: {message}", file=sys.stderr)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line ``argv`` (default ``sys.argv[1:]``); returns the exit status."""
     argv = list(sys.argv[1:] if argv is None else argv)
@@ -66,7 +72,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = build_parser().parse_args(argv)
         if args.command is None:
             raise UserError("no command given (see 'quarno-synth --help')")
-        return _COMMANDS[args.command][1](args)
+        with warnings.catch_warnings():
+            warnings.simplefilter("always", UserWarning)
+            warnings.showwarning = _one_line
+            return _COMMANDS[args.command][1](args)
     except UserError as exc:
         print(f"{PROG}: {exc}", file=sys.stderr)
         return exc.status

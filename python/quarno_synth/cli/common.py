@@ -9,6 +9,7 @@ from collections.abc import Callable
 from pathlib import Path
 from typing import NoReturn
 
+from .._rate_warning import warn_classic_rate
 from .._spec_text import bad_byte
 from ..api import generate_text
 from ..batches import open_run
@@ -80,6 +81,16 @@ def read_spec(args: argparse.Namespace) -> tuple[str, str]:
         except OSError as exc:
             raise UserError(f"cannot read spec '{args.spec}': {exc.strerror or exc}") from None
     return label, decode(data, f"spec '{label}'")
+
+
+def warn_classic_rate_of(text: str) -> None:
+    """The classic trade_rate warning for the spec ``text``; a spec that is rejected gets its
+    error from the command itself."""
+    try:
+        run = open_run(text)
+    except SynthError:
+        return
+    warn_classic_rate(run)
 
 
 def bar_count_or_none(text: str) -> int | None:

@@ -12,7 +12,16 @@ from .._schema import BOOK_FORMS
 from ..errors import SynthError
 from ..files import table_paths, write_text
 from ..writers import prepare_run, write_run
-from .common import LABELS_HELP, UserError, add_spec_source, read_spec, run, write, write_stdout
+from .common import (
+    LABELS_HELP,
+    UserError,
+    add_spec_source,
+    read_spec,
+    run,
+    warn_classic_rate_of,
+    write,
+    write_stdout,
+)
 from .progress import Progress
 
 
@@ -62,6 +71,7 @@ def command(args: argparse.Namespace) -> int:
         raise UserError(f"cannot write '{out_file}': directory '{out_file.parent}' does not exist")
 
     label, text = read_spec(args)
+    warn_classic_rate_of(text)
     progress = Progress.for_terminal() if (to_files or out_file is not None) else Progress(False)
     if out_dir is not None:
         return _tables(

@@ -6,6 +6,7 @@ import argparse
 import sys
 from typing import Any
 
+from .._rate_warning import warn_classic_rate
 from ..batches import open_run
 from ..errors import SynthError
 from .common import add_spec_source, read_spec
@@ -24,9 +25,10 @@ def add_parser(commands: Any) -> None:
 def command(args: argparse.Namespace) -> int:
     _, text = read_spec(args)
     try:
-        open_run(text)
+        run = open_run(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1
+    warn_classic_rate(run)
     print("ok")
     return 0
