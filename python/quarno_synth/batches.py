@@ -63,6 +63,17 @@ def open_run(spec: Spec, labels: bool = False) -> Run:
     return Run(document, document=True, labels=labels)
 
 
+def check_spec(spec: Spec) -> None:
+    """None when ``spec`` is valid in the extended language, else SynthError with the reason.
+
+    A valid spec whose run cannot fit in this machine's memory passes: the run reports that.
+    """
+    try:
+        open_run(spec)
+    except MemoryError:  # raised only once the spec has passed validation
+        pass
+
+
 def check_labels(labels: bool) -> bool:
     if not isinstance(labels, bool):
         raise TypeError(f"labels must be True or False, not {labels!r}")

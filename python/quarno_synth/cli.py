@@ -15,7 +15,7 @@ from typing import NoReturn, Sequence
 from . import _json
 from ._optional import require
 from .api import generate_text
-from .batches import open_run
+from .batches import check_spec
 from .errors import SynthError
 from .examples import EXAMPLES, UnknownExample, example_text
 from .files import replacing, table_paths, write_text
@@ -156,8 +156,8 @@ def _extended_hint(error: str, text: str) -> str:
     if not error.startswith("parse: unknown field"):
         return ""
     try:
-        open_run(text)
-    except (SynthError, MemoryError):
+        check_spec(text)
+    except SynthError:
         return ""
     return " (extension members such as garch, tails and jumps need --format csv or parquet)"
 
@@ -255,7 +255,7 @@ def _write_stdout(text: str) -> None:
 def _cmd_validate(args: argparse.Namespace) -> int:
     _, text = _read_spec(args)
     try:
-        open_run(text)
+        check_spec(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1

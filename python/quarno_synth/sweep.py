@@ -132,13 +132,13 @@ def _read(spec: Spec) -> tuple[Any, str]:
     SynthError otherwise."""
     from . import _json
     from .api import _WHITE_SPACE
-    from .batches import open_run
+    from .batches import check_spec
 
     text = _as_text(spec)
     if not isinstance(spec, (str, bytes, bytearray)):
-        open_run(spec)
+        check_spec(spec)
         return copy.deepcopy(spec), text
-    open_run(text)  # the reader's own error, with its position
+    check_spec(text)  # the reader's own error, with its position
     try:  # the value again, to put other seeds into it
         value = json.loads(text.strip(_WHITE_SPACE))
         _json.dumps(value)

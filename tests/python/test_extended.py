@@ -379,3 +379,15 @@ def test_jump_counts_have_mean_rate():
     assert abs(counts.mean() - rate) < 4 * np.sqrt(rate / len(counts))
     none = np.exp(-rate)  # no jump in a bar
     assert abs(np.mean(counts == 0) - none) < 4 * np.sqrt(none * (1 - none) / len(counts))
+
+
+def test_a_spec_too_large_for_memory_is_valid_and_its_run_fails(tmp_path):
+    pytest.importorskip("pyarrow")
+    from quarno_synth.cli import main
+
+    huge = spec(tails=TAILS)
+    huge["microstructure"]["book_depth"] = 10**15
+    manifest = qs.generate_dataset(huge, seeds=[1], path=tmp_path / "ds", max_workers=1)
+    assert manifest["runs"][0]["error"].startswith("out of memory")
+    (tmp_path / "s.json").write_text(json.dumps(huge))
+    assert main(["validate", str(tmp_path / "s.json")]) == 0
