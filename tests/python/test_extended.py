@@ -6,7 +6,6 @@ import math
 from pathlib import Path
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth._columns import Run
 from test_reference_walk import MASK, Rng, round8
@@ -130,7 +129,7 @@ def test_sweeps_and_the_cli_read_the_extended_language(tmp_path):
 
 pd = pytest.importorskip("pandas")
 GOLDEN_DIR = Path(__file__).parents[1] / "golden"
-GOLDEN_LINES = [json.loads(line) for line in (GOLDEN_DIR / "specs.jsonl").open()]
+GOLDEN_LINES = [json.loads(line) for line in (GOLDEN_DIR / "specs.jsonl").read_text().splitlines()]
 GOLDEN = {r["name"]: r["spec"] for r in GOLDEN_LINES}
 NEUTRAL = {
     "garch": {"alpha": 0.0, "gamma": 0.0, "beta": 0.0},
