@@ -15,6 +15,7 @@ from ._schema import (
     BOOK_SIDES_ENTRY,
     COLUMNS,
     LABELS,
+    REGIME_KINDS,
     SIDES,
     book_rows_per_bar,
     wide_book_columns,
@@ -22,7 +23,15 @@ from ._schema import (
 from ._spec_text import Spec
 from .batches import RawColumns, concat_raw, whole_run
 
-__all__ = ["SIDES", "book_sides", "generate_arrays", "table_arrays", "wide_book_columns"]
+__all__ = [
+    "LABELS",
+    "REGIME_KINDS",
+    "SIDES",
+    "book_sides",
+    "generate_arrays",
+    "table_arrays",
+    "wide_book_columns",
+]
 
 Arrays = dict[str, Any]
 

@@ -17,10 +17,10 @@ from typing import Any
 
 from . import _columns
 from ._optional import require
-from ._options import FORMATS, check_book, check_format
+from ._options import FORMATS, check_book, check_format, check_labels
 from ._schema import TABLES, book_rows_per_bar, native_table_name
 from ._spec_text import Spec
-from .batches import batch_size, check_labels, open_run, raw_columns
+from .batches import batch_size, open_run, raw_columns
 from .files import table_paths
 from .frames import arrow_batches, arrow_schema
 from .tables import check_ms_range
@@ -40,7 +40,7 @@ OnBars = Callable[[int, int], None]
 
 # Parquet columns with few distinct values per row group; prices, quantities and rates are
 # nearly all distinct, and trying a dictionary on them costs more time than it saves bytes.
-_DICTIONARY = ("ts", "side", "level")
+_DICTIONARY = ("ts", "side", "level", "regime", "kind")
 
 _temporaries = itertools.count()
 _token = uuid.uuid4().hex[:12]

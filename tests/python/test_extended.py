@@ -368,21 +368,25 @@ def test_tails_have_the_student_kurtosis():
     assert abs(mean - 6.0 / (df - 4.0)) < 4 * error + 0.1
 
 
-def test_jumps_come_at_their_rate():
-    rate, bars = 0.05, 4000
-    s = one_regime(bars=bars, jumps={"rate": rate, "mean": 0.0, "vol": 0.02})
-    jumped = sum(
-        np.count_nonzero(qs.generate_arrays(dict(s, seed=seed), labels=True)["candles"]["jump"])
+def test_jump_counts_have_mean_rate():
+    rate, size, bars = 0.5, 0.001, 4000
+    s = one_regime(bars=bars, jumps={"rate": rate, "mean": size, "vol": 0.0})
+    counts = np.concatenate([
+        np.rint(qs.generate_arrays(dict(s, seed=seed), labels=True)["candles"]["jump"] / size)
         for seed in SEEDS
-    )
-    n, p = bars * len(SEEDS), 1.0 - np.exp(-rate)  # bars with at least one jump
-    assert abs(jumped - n * p) < 4 * np.sqrt(n * p * (1 - p))
+    ])  # fmt: skip
+    assert abs(counts.mean() - rate) < 4 * np.sqrt(rate / len(counts))
+    none = np.exp(-rate)  # no jump in a bar
+    assert abs(np.mean(counts == 0) - none) < 4 * np.sqrt(none * (1 - none) / len(counts))
 
 
-def test_the_json_document_names_the_formats_that_read_extensions(tmp_path, capsys):
+def test_a_spec_too_large_for_memory_is_valid_and_its_run_fails(tmp_path):
+    pytest.importorskip("pyarrow")
     from quarno_synth.cli import main
 
-    path = tmp_path / "s.json"
-    path.write_text(json.dumps(spec(tails=TAILS)))
-    assert main(["generate", str(path)]) == 1
-    assert capsys.readouterr().err.endswith("need --format csv or parquet)\n")
+    huge = spec(tails=TAILS)
+    huge["microstructure"]["book_depth"] = 10**15
+    manifest = qs.generate_dataset(huge, seeds=[1], path=tmp_path / "ds", max_workers=1)
+    assert manifest["runs"][0]["error"].startswith("out of memory")
+    (tmp_path / "s.json").write_text(json.dumps(huge))
+    assert main(["validate", str(tmp_path / "s.json")]) == 0

@@ -12,13 +12,18 @@ from typing import NoReturn
 from .._rate_warning import warn_classic_rate
 from .._spec_text import bad_byte
 from ..api import generate_text
-from ..batches import open_run
+from ..batches import check_spec, open_run
 from ..errors import SynthError
 from ..examples import UnknownExample, example_text
 from ..schedule import bar_count
 from .progress import Progress
 
 PROG = "quarno-synth"
+
+LABELS_HELP = (
+    "csv, parquet: append the bars' labels to the candles: regime (index), kind, sigma "
+    "(the conditional vol used) and jump (0 when none)"
+)
 
 
 LABELS_HELP = (
@@ -88,7 +93,7 @@ def warn_classic_rate_of(text: str) -> None:
     error from the command itself."""
     try:
         run = open_run(text)
-    except SynthError:
+    except (SynthError, MemoryError):
         return
     warn_classic_rate(run)
 
@@ -115,8 +120,8 @@ def _extended_hint(error: str, text: str) -> str:
     if not error.startswith("parse: unknown field"):
         return ""
     try:
-        open_run(text)
-    except (SynthError, MemoryError):
+        check_spec(text)
+    except SynthError:
         return ""
     return " (extension members such as garch, tails and jumps need --format csv or parquet)"
 

@@ -6,10 +6,9 @@ import argparse
 import sys
 from typing import Any
 
-from .._rate_warning import warn_classic_rate
-from ..batches import open_run
+from ..batches import check_spec
 from ..errors import SynthError
-from .common import add_spec_source, read_spec
+from .common import add_spec_source, read_spec, warn_classic_rate_of
 
 
 def add_parser(commands: Any) -> None:
@@ -25,10 +24,10 @@ def add_parser(commands: Any) -> None:
 def command(args: argparse.Namespace) -> int:
     _, text = read_spec(args)
     try:
-        run = open_run(text)
+        check_spec(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1
-    warn_classic_rate(run)
+    warn_classic_rate_of(text)
     print("ok")
     return 0
