@@ -25,8 +25,13 @@ double log_return(const spec::Regime& regime, double z, double open, double anch
 }
 
 BarMove draw_move(const spec::Regime& regime, double open, double anchor, SeededRng& rng) {
-    BarMove move;
     const double z = rng.next_normal();
+    return move_from_shock(regime, open, anchor, z, rng);
+}
+
+BarMove move_from_shock(const spec::Regime& regime, double open, double anchor, double z,
+                        SeededRng& rng) {
+    BarMove move;
     move.abs_z = std::fabs(z);
     move.open = open;
     move.f = log_return(regime, z, open, anchor);

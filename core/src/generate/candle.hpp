@@ -27,6 +27,11 @@ double log_return(const spec::Regime& regime, double z, double open, double anch
 // computes its unrounded move.
 BarMove draw_move(const spec::Regime& regime, double open, double anchor, SeededRng& rng);
 
+// The same move for a normal shock z drawn (and possibly mixed) by the caller;
+// draws the range width and volume uniforms.
+BarMove move_from_shock(const spec::Regime& regime, double open, double anchor, double z,
+                        SeededRng& rng);
+
 bool is_finite(const BarMove& move);
 
 // Appends the stored candle: every double rounded to eight decimals.

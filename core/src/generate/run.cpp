@@ -10,7 +10,7 @@
 #include "spec/validate.hpp"
 
 namespace synth::generate {
-Run::Run(const spec::GenSpec& spec)
+Run::Run(const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors)
     : spec_(spec),
       rng_(SeededRng::from_seed(spec.seed)),
       spread_fraction_(spec.microstructure.spread_bps / 10000.0),
@@ -19,9 +19,12 @@ Run::Run(const spec::GenSpec& spec)
       funding_(spec.microstructure.funding),
       price_(spec.start_price),
       anchor_(spec.start_price),
-      ts_(spec.start_ts) {}
+      ts_(spec.start_ts) {
+    if (spec.factors) factors_.emplace(*spec.factors, spec.bars, std::move(shared_factors));
+}
 
-Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
+Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec,
+                                         std::shared_ptr<const FactorPath> shared_factors) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
     }
@@ -33,7 +36,7 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
-    return Run(spec);
+    return Run(spec, std::move(shared_factors));
 }
 
 std::size_t Run::expected_trades(std::uint64_t bars) const {
@@ -69,7 +72,11 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
         if (position_ == 0) {
             anchor_ = price_;
         }
-        const BarMove move = draw_move(regime, price_, anchor_, rng_);
+        // Draws 1 and 2 of the bar; a universe asset mixes them with the
+        // shared factors before the regime's formula.
+        double z = rng_.next_normal();
+        if (factors_) z = factors_->innovation(regime.kind, bar_, z);
+        const BarMove move = move_from_shock(regime, price_, anchor_, z, rng_);
         if (!is_finite(move)) {
             failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
                                         "price walk produced a non-finite value"};

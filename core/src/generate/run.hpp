@@ -6,11 +6,13 @@
 // whether they are made in one batch or in many.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/result.hpp"
 #include "generate/batch.hpp"
+#include "generate/factors.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
 #include "spec/error.hpp"
@@ -22,8 +24,10 @@ class Run {
   public:
     // Validates the spec (its error is returned unchanged), refuses a book
     // too deep for one bar to fit in memory, and seeds the stream; nothing is
-    // drawn yet.
-    static Result<Run, spec::SynthError> start(const spec::GenSpec& spec);
+    // drawn yet. A spec with factors reads them from `shared_factors` when
+    // that path matches them, else draws the same path itself.
+    static Result<Run, spec::SynthError> start(
+        const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors = nullptr);
 
     const spec::GenSpec& spec() const { return spec_; }
     std::uint64_t bars_done() const { return bar_; }
@@ -45,7 +49,7 @@ class Run {
     Result<std::uint64_t, spec::SynthError> extend(std::uint64_t max_bars, ColumnBatch& batch);
 
   private:
-    explicit Run(const spec::GenSpec& spec);
+    Run(const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors);
 
     spec::GenSpec spec_;
     SeededRng rng_;
@@ -53,6 +57,7 @@ class Run {
     double poisson_limit_;
     std::vector<double> scales_;
     FundingWindow funding_;
+    std::optional<FactorModel> factors_;
 
     double price_;
     double anchor_;

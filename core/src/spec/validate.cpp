@@ -77,6 +77,7 @@ Result<Unit, SynthError> validate(const GenSpec& spec) {
     if (!last_timestamp_fits(spec.bars, spec.bar_secs, spec.start_ts)) {
         return bad_spec("start_ts + (bars - 1) * bar_secs overflows i64");
     }
+    if (spec.factors) return validate_factors(*spec.factors);
     return Unit{};
 }
 
