@@ -7,6 +7,7 @@
 
 #include "batch_type.hpp"
 #include "errors.hpp"
+#include "factor_path_type.hpp"
 #include "run_type.hpp"
 #include "synth/columns.hpp"
 #include "synth/synth.hpp"
@@ -31,7 +32,10 @@ PyObject* csv_header(PyObject*, PyObject* args) {
 }
 
 int exec_module(PyObject* module) {
-    if (!load_synth_error() || !init_batch_types(module) || !init_run_type(module)) return -1;
+    if (!load_synth_error() || !init_batch_types(module) || !init_run_type(module) ||
+        !init_factor_path_type(module)) {
+        return -1;
+    }
     return PyModule_AddStringConstant(module, "__version__", std::string(kVersion).c_str());
 }
 

@@ -10,6 +10,7 @@
 
 #include "batch_type.hpp"
 #include "errors.hpp"
+#include "factor_path_type.hpp"
 #include "synth/columns.hpp"
 
 namespace synth::columns {
@@ -53,13 +54,19 @@ class BusyGuard {
 };
 
 PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"spec_json", "document", nullptr};
+    static const char* keywords[] = {"spec_json", "document", "factors", nullptr};
     const char* data = nullptr;
     Py_ssize_t size = 0;
     int document = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$p:Run", const_cast<char**>(keywords), &data,
-                                     &size, &document)) {
+    PyObject* factors = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$pO:Run", const_cast<char**>(keywords),
+                                     &data, &size, &document, &factors)) {
         return nullptr;
+    }
+    std::shared_ptr<const generate::FactorPath> shared;
+    if (factors != Py_None) {
+        shared = factor_path_of(factors);
+        if (!shared) return nullptr;
     }
     const std::string_view text(data, static_cast<std::size_t>(size));
     return guarded([&]() -> PyObject* {
@@ -68,7 +75,7 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             raise_error(spec.error());
             return nullptr;
         }
-        auto run = generate::Run::start(spec.value());
+        auto run = generate::Run::start(spec.value(), std::move(shared));
         if (!run) {
             raise_error(run.error());
             return nullptr;
@@ -253,7 +260,8 @@ constexpr const char kRunDoc[] =
     "\n"
     "spec_json is a spec text (document=False: read like Synth's constructor reads it, with\n"
     "line and column in errors) or one JSON document holding the spec (document=True: read\n"
-    "like a command's \"spec\" member). A rejected spec raises SynthError.";
+    "like a command's \"spec\" member). A rejected spec raises SynthError. factors is a\n"
+    "FactorPath that a spec with factors reads instead of drawing the same path itself.";
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>(kRunDoc)},

@@ -43,14 +43,19 @@ BOOK_FORMS = ("long", "wide")
 
 def open_run(spec: Spec) -> Run:
     """A native run of ``spec``: a dict or list is read as a command's "spec" member, a text
-    (str or UTF-8 bytes) as a spec text; a rejected spec raises SynthError."""
+    (str or UTF-8 bytes) as a spec text; a rejected spec raises SynthError.
+
+    A spec with universe factors reads them from the process's shared factor path."""
+    from .universe.factor_paths import shared_path
+
     if isinstance(spec, (str, bytes, bytearray)):
-        return Run(_as_text(spec))
+        text = _as_text(spec)
+        return Run(text, factors=shared_path(text))
     try:
         document = _json.dumps(spec)
     except (TypeError, ValueError) as exc:
         raise SynthError(f"spec is not representable as JSON: {exc}") from None
-    return Run(document, document=True)
+    return Run(document, document=True, factors=shared_path(spec))
 
 
 def check_book(book: str) -> str:
