@@ -1,6 +1,13 @@
 #pragma once
-// Extension streams: each extension draws from its own SeededRng, derived from
-// a seed and a fixed stream number, never from a run's classic stream.
+// Every extension draws from a stream of its own, never from the classic one,
+// so the classic draw pattern is untouched and turning one extension on leaves
+// the draws of every other extension unchanged.
+//
+// Stream `id` of a run seeded with `seed` is the SeededRng seeded with
+//     mix(seed XOR mix(id))
+// where mix is the SplitMix64 output mixing step (splitmix_mix, the step that
+// seeds every SeededRng). The numbers below are fixed forever; a new stream
+// takes the next free number.
 #include <cstdint>
 
 #include "generate/rng.hpp"
@@ -8,17 +15,21 @@
 namespace synth::generate {
 
 enum class Stream : std::uint64_t {
-    universe_factors = 6,
-    universe_jumps = 7,
+    tails = 1,             // Student-t innovations (chi-square draws)
+    jumps = 2,             // jump counts and sizes
+    tick_arrivals = 3,     // tick arrival times
+    tick_prices = 4,       // tick prices and quantities
+    regime_chain = 5,      // regime chain transitions
+    universe_factors = 6,  // shared factors, seeded from the universe's factor seed
+    universe_jumps = 7,    // jumps common to a universe's assets
 };
 
-// The stream's seed is the SplitMix64 mix of seed + stream * golden gamma.
-inline SeededRng stream_rng(std::uint64_t seed, Stream stream) {
-    std::uint64_t x = seed + static_cast<std::uint64_t>(stream) * 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    x = x ^ (x >> 31);
-    return SeededRng::from_seed(x);
+inline std::uint64_t stream_seed(std::uint64_t seed, Stream id) {
+    return splitmix_mix(seed ^ splitmix_mix(static_cast<std::uint64_t>(id)));
+}
+
+inline SeededRng stream_rng(std::uint64_t seed, Stream id) {
+    return SeededRng::from_seed(stream_seed(seed, id));
 }
 
 }  // namespace synth::generate
