@@ -81,9 +81,9 @@ TEST(Factors, Validation) {
         std::uint64_t count;
         const char* message;
     } cases[] = {
-        {{0.5}, 2, "factors.loadings must have one entry per factor (2), not 1"},
+        {{0.5}, 2, "factors.loadings: must have one entry per factor (2), not 1"},
         {{0.8, 0.7}, 2, "factors.loadings: sum of squared loadings must be <= 1"},
-        {{}, 0, "factors.count must be > 0"},
+        {{}, 0, "factors: count must be > 0"},
     };
     for (const Case& c : cases) {
         GenSpec spec = asset(1);

@@ -13,13 +13,13 @@ constexpr std::uint64_t kMaxFactors = 4096;
 Result<Unit, SynthError> check_loadings(const std::vector<double>& loadings, std::uint64_t count,
                                         const std::string& path) {
     if (loadings.size() != count) {
-        return bad_spec(path + " must have one entry per factor (" + std::to_string(count) +
+        return bad_spec(path + ": must have one entry per factor (" + std::to_string(count) +
                         "), not " + std::to_string(loadings.size()));
     }
     double squares = 0.0;
     for (std::size_t k = 0; k < loadings.size(); ++k) {
         if (!std::isfinite(loadings[k])) {
-            return bad_spec(path + "[" + std::to_string(k) + "] must be finite");
+            return bad_spec(path + "[" + std::to_string(k) + "]: must be finite");
         }
         squares = squares + (loadings[k] * loadings[k]);
     }
@@ -30,9 +30,9 @@ Result<Unit, SynthError> check_loadings(const std::vector<double>& loadings, std
 }  // namespace
 
 Result<Unit, SynthError> validate_factors(const FactorSpec& factors) {
-    if (factors.count == 0) return bad_spec("factors.count must be > 0");
+    if (factors.count == 0) return bad_spec("factors: count must be > 0");
     if (factors.count > kMaxFactors) {
-        return bad_spec("factors.count must be <= " + std::to_string(kMaxFactors));
+        return bad_spec("factors: count must be <= " + std::to_string(kMaxFactors));
     }
     if (auto ok = check_loadings(factors.loadings, factors.count, "factors.loadings"); !ok) {
         return ok;
@@ -54,11 +54,11 @@ Result<Unit, SynthError> validate_factors(const FactorSpec& factors) {
     if (factors.jumps) {
         const CommonJumps& j = *factors.jumps;
         if (!(std::isfinite(j.rate) && j.rate >= 0.0 && j.rate <= 1.0)) {
-            return bad_spec("factors.jumps.rate must be within [0, 1]");
+            return bad_spec("factors.jumps: rate must be within [0, 1]");
         }
-        if (!std::isfinite(j.mean)) return bad_spec("factors.jumps.mean must be finite");
+        if (!std::isfinite(j.mean)) return bad_spec("factors.jumps: mean must be finite");
         if (!(std::isfinite(j.vol) && j.vol >= 0.0)) {
-            return bad_spec("factors.jumps.vol must be finite and >= 0");
+            return bad_spec("factors.jumps: vol must be finite and >= 0");
         }
     }
     return Unit{};

@@ -67,6 +67,7 @@ Result<Unit, SynthError> validate_extensions(const GenSpec& spec) {
             if (auto ok = check_jumps(*r.jumps, i); !ok) return ok;
         }
     }
+    if (spec.factors) return validate_factors(*spec.factors);
     return Unit{};
 }
 
