@@ -96,6 +96,12 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
     (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
     """
+    from .universe.document import is_universe
+
+    if is_universe(spec):
+        from .universe.tables import universe_arrays
+
+        return universe_arrays(spec, book=book)
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
     raw = concat_raw(np, whole_run(np, spec))

@@ -15,6 +15,7 @@ from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
 from .tables import polars_tables
+from .universe.document import is_universe
 
 __all__ = [
     "arrow_batches",
@@ -97,7 +98,16 @@ def generate_frames(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
     ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
     ..., ask_qty_{d-1}``). Most columns share the memory of the native run.
+
+    A universe (a document with "assets", see ``quarno_synth.universe``) gives every asset's
+    tables one after another with a leading categorical ``symbol`` column, assets made on
+    threads; the same holds for ``generate_arrow``, ``generate_polars`` and
+    ``generate_arrays``.
     """
+    if is_universe(spec):
+        from .universe.tables import universe_frames
+
+        return universe_frames(spec, book=book)
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
@@ -174,6 +184,10 @@ def arrow_batches(pa: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any
 def generate_arrow(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     """Run ``spec`` and return the Arrow tables of ``to_arrow(generate(spec))`` (nulls stay
     null); ``book="wide"`` as for ``generate_frames``."""
+    if is_universe(spec):
+        from .universe.tables import universe_arrow
+
+        return universe_arrow(spec, book=book)
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
@@ -191,6 +205,10 @@ def generate_arrow(spec: Spec, *, book: str = "long") -> dict[str, Any]:
 def generate_polars(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     """Run ``spec`` and return its tables as polars DataFrames (made from ``generate_arrow``),
     the same as ``to_polars(generate(spec))``."""
+    if is_universe(spec):
+        from .universe.tables import universe_polars
+
+        return universe_polars(spec, book=book)
     pl = require("polars", "polars", "generate_polars")
     require("pyarrow", "polars", "generate_polars")
     return polars_tables(pl, generate_arrow(spec, book=book))
@@ -209,8 +227,13 @@ def iter_batches(
     record batches with ``arrow=True``. Concatenated they are the tables of
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
     columns. The spec is checked at once; a run that fails later raises after the batches
-    before the failure were handed out.
+    before the failure were handed out. A universe gives every asset's batches in turn, each
+    table with a leading ``symbol`` column.
     """
+    if is_universe(spec):
+        from .universe.tables import universe_batches
+
+        return universe_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book)
     check_book(book)
     if arrow:
         mod = require("pyarrow", "arrow", "iter_batches(arrow=True)")

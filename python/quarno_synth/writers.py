@@ -217,6 +217,13 @@ def write_tables(
 def _write_directory(
     spec: Spec, directory: str | os.PathLike, fmt: str, book: str, batch_bars: int | None
 ) -> dict[str, Path]:
+    from .universe.document import is_universe
+
+    if is_universe(spec):
+        from .universe.files import write_universe
+
+        write_universe(spec, directory, fmt, book=book, batch_bars=batch_bars)
+        return {table: Path(directory) / table for table in TABLES}
     run = prepare_run(spec, fmt, book)
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
@@ -233,7 +240,11 @@ def write_parquet(
     batch_bars: int | None = None,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.parquet``, ``trades.parquet``, ``book.parquet`` and
-    ``funding.parquet`` in ``directory`` (created when missing); returns the paths."""
+    ``funding.parquet`` in ``directory`` (created when missing); returns the paths.
+
+    A universe is written as a dataset partitioned by symbol,
+    ``directory/<table>/symbol=<S>/part-0.parquet``; the paths returned are the table
+    directories."""
     return _write_directory(spec, directory, "parquet", book, batch_bars)
 
 

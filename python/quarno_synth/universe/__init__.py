@@ -11,7 +11,13 @@ from .cross_section import cross_section
 from .document import Universe, is_universe, load_universe
 from .facts import correlation_facts
 from .make import make_universe
-from .tables import universe_arrays, universe_arrow, universe_batches, universe_frames, universe_polars
+from .tables import (
+    universe_arrays,
+    universe_arrow,
+    universe_batches,
+    universe_frames,
+    universe_polars,
+)
 
 __all__ = [
     "Universe",

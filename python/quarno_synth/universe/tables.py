@@ -27,15 +27,21 @@ def _threads(threads: int | None, assets: int) -> int:
     return threads
 
 
+def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int | None) -> list:
+    """``make(item)`` for every item, results in order, on ``threads`` threads (default: one
+    per core)."""
+    workers = _threads(threads, len(items))
+    if workers == 1:
+        return [make(item) for item in items]
+    with cf.ThreadPoolExecutor(workers) as pool:
+        return list(pool.map(make, items))
+
+
 def map_assets(
     universe: Universe, make: Callable[[dict], Any], threads: int | None = None
 ) -> list[Any]:
     """``make(spec)`` for every asset, in the universe's order, on ``threads`` threads."""
-    workers = _threads(threads, len(universe))
-    if workers == 1:
-        return [make(spec) for spec in universe.specs]
-    with cf.ThreadPoolExecutor(workers) as pool:
-        return list(pool.map(make, universe.specs))
+    return parallel_map(make, universe.specs, threads)
 
 
 def _arrow_symbols(pa: Any, np: Any, symbols: Sequence[str], rows: Sequence[int]) -> Any:
