@@ -152,6 +152,8 @@ REJECTED = [
 def test_rejected_specs_raise_the_text_generate_raises(bad, tmp_path):
     with pytest.raises(qs.SynthError) as info:
         qs.generate(bad)
+    # the data entry points list the extended record's fields in "unknown field"
+    want = str(info.value).replace("`microstructure`", "`microstructure`, `factors`")
     calls = [
         qs.generate_frames,
         qs.generate_arrow,
@@ -162,7 +164,7 @@ def test_rejected_specs_raise_the_text_generate_raises(bad, tmp_path):
     for call in calls:
         with pytest.raises(qs.SynthError) as got:
             call(bad)
-        assert str(got.value) == str(info.value)
+        assert str(got.value) == want
     assert not any(tmp_path.rglob("*.csv"))
 
 

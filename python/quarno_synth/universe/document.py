@@ -68,7 +68,7 @@ def _vector(value: Any, count: int, where: str) -> list[float]:
     for x in out:  # the order the generator sums them in
         squares = squares + (x * x)
     if not squares <= 1.0:
-        raise _fail(f"{where}: sum of squared loadings is {squares!r}, must be <= 1")
+        raise _fail(f"{where}: sum of squared loadings is {squares:.6g}, must be <= 1")
     return out
 
 
