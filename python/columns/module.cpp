@@ -43,6 +43,10 @@ PyMethodDef module_methods[] = {
     {"csv_header", csv_header, METH_VARARGS,
      "csv_header(table, book_depth, /)\n--\n\n"
      "The CSV header line of a table, with its line end."},
+    {"fill_runs", fill_runs, METH_O,
+     "fill_runs(runs, /)\n--\n\n"
+     "Every bar of each fresh Run (one book depth), run after run, in one Batch made with the\n"
+     "lock released; returns (batch, [(bars, trades, funding_points) per run])."},
     {nullptr, nullptr, 0, nullptr},
 };
 

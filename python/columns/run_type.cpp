@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "batch_type.hpp"
 #include "errors.hpp"
@@ -195,6 +196,129 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
     return guarded([&] { return fill_batch(state, count); });
 }
 
+// Every bar of each fresh run, one run after another, into one batch: the
+// columns of a block of assets sharing a book depth, made with the lock
+// released (taken back between runs to look for a pending signal).
+PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
+    if (!PyList_Check(runs)) {
+        PyErr_SetString(PyExc_TypeError, "runs must be a list of Run");
+        return nullptr;
+    }
+    const Py_ssize_t n = PyList_Size(runs);
+    std::vector<RunState*> states;
+    states.reserve(static_cast<std::size_t>(n));
+    // The runs stay alive while the lock is released, whatever happens to the list.
+    struct Owned {
+        std::vector<PyObject*> objects;
+        ~Owned() {
+            for (PyObject* object : objects) Py_DECREF(object);
+        }
+    } owned;
+    owned.objects.reserve(static_cast<std::size_t>(n));
+    std::uint64_t bars = 0;
+    double trade_rate_bars = 0.0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GetItem(runs, i);  // borrowed
+        if (PyObject_IsInstance(item, type) != 1) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "runs must hold Run objects");
+            return nullptr;
+        }
+        Py_INCREF(item);
+        owned.objects.push_back(item);
+        RunState& state = state_of(item);
+        const generate::Run& run = state.run;
+        if (run.bars_done() != 0 || state.interrupted) {
+            PyErr_SetString(PyExc_ValueError, "fill_runs takes fresh runs only");
+            return nullptr;
+        }
+        if (!states.empty() && run.spec().microstructure.book_depth !=
+                                   states.front()->run.spec().microstructure.book_depth) {
+            PyErr_SetString(PyExc_ValueError, "the runs of one batch share a book depth");
+            return nullptr;
+        }
+        bars += run.spec().bars;
+        trade_rate_bars +=
+            run.spec().microstructure.trade_rate * static_cast<double>(run.spec().bars);
+        states.push_back(&state);
+    }
+    if (states.empty()) {
+        PyErr_SetString(PyExc_ValueError, "fill_runs needs at least one run");
+        return nullptr;
+    }
+    const auto& micro = states.front()->run.spec().microstructure;
+    const double mean_rate = trade_rate_bars / static_cast<double>(bars);
+    if (auto budget = generate::check_batch_budget(bars, micro.book_depth, mean_rate,
+                                                   generate::physical_memory_bytes());
+        !budget) {
+        raise_error(budget.error());
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        bool idle = false;
+        if (!states[i]->busy.compare_exchange_strong(idle, true)) {
+            for (std::size_t j = 0; j < i; ++j) states[j]->busy.store(false);
+            PyErr_SetString(PyExc_RuntimeError, "Run is already generating on another thread");
+            return nullptr;
+        }
+    }
+    struct Release {
+        std::vector<RunState*>& states;
+        ~Release() {
+            for (RunState* state : states) state->busy.store(false);
+        }
+    } release{states};
+
+    auto batch = std::make_unique<generate::ColumnBatch>();
+    PyObject* counts = PyList_New(static_cast<Py_ssize_t>(states.size()));
+    if (counts == nullptr) return nullptr;
+    std::optional<spec::SynthError> failure;
+    PyThreadState* saved = PyEval_SaveThread();
+    // One reservation for the block: every run appends to the same columns.
+    states.front()->run.begin_batch(bars, *batch);
+    std::size_t trades = 0;
+    std::size_t funding = 0;
+    for (std::size_t i = 0; i < states.size() && !failure; ++i) {
+        generate::Run& run = states[i]->run;
+        auto made = run.extend(run.bars_left(), *batch);
+        if (!made) {
+            failure = std::move(made).error();
+            break;
+        }
+        states[i]->bars_done.store(run.bars_done());
+        const std::size_t run_trades = batch->trade_ts.size() - trades;
+        const std::size_t run_funding = batch->funding_ts.size() - funding;
+        trades += run_trades;
+        funding += run_funding;
+        PyEval_RestoreThread(saved);
+        PyObject* entry = Py_BuildValue("(KKK)", static_cast<unsigned long long>(run.spec().bars),
+                                        static_cast<unsigned long long>(run_trades),
+                                        static_cast<unsigned long long>(run_funding));
+        if (entry == nullptr || PyErr_CheckSignals() < 0) {
+            Py_XDECREF(entry);
+            Py_DECREF(counts);
+            for (std::size_t j = i + 1; j < states.size(); ++j) states[j]->interrupted = true;
+            return nullptr;
+        }
+        PyList_SetItem(counts, static_cast<Py_ssize_t>(i), entry);  // steals entry
+        saved = PyEval_SaveThread();
+    }
+    PyEval_RestoreThread(saved);
+    if (failure) {
+        Py_DECREF(counts);
+        raise_error(*failure);
+        return nullptr;
+    }
+    batch->first_bar = 0;
+    PyObject* made = new_batch(std::move(*batch));
+    if (made == nullptr) {
+        Py_DECREF(counts);
+        return nullptr;
+    }
+    return Py_BuildValue("(NN)", made, counts);
+}
+
+PyObject* run_type_object = nullptr;  // the Run type, owned by the module
+
 PyObject* get_bars(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(spec_of(self).bars);
 }
@@ -282,11 +406,18 @@ PyType_Spec run_spec = {"quarno_synth._columns.Run", sizeof(PyRun), 0, Py_TPFLAG
 bool init_run_type(PyObject* module) {
     PyObject* type = PyType_FromSpec(&run_spec);
     if (type == nullptr) return false;
+    Py_INCREF(type);
     if (PyModule_AddObject(module, "Run", type) < 0) {
+        Py_DECREF(type);
         Py_DECREF(type);
         return false;
     }
+    run_type_object = type;
     return true;
+}
+
+PyObject* fill_runs(PyObject*, PyObject* runs) {
+    return guarded([&] { return fill_runs_body(runs, run_type_object); });
 }
 
 }  // namespace synth::columns

@@ -63,12 +63,15 @@ FactorModel::FactorModel(const spec::FactorSpec& factors, std::uint64_t bars,
                          std::shared_ptr<const FactorPath> shared) {
     for (std::size_t i = 0; i < kinds_.size(); ++i) {
         const auto& specific = kind_loadings(factors.regimes, static_cast<spec::RegimeKind>(i));
+        const std::vector<double>& all = specific ? *specific : factors.loadings;
         Weights& w = kinds_[i];
-        w.loadings = specific ? *specific : factors.loadings;
         double squares = 0.0;
-        for (const double l : w.loadings) {
-            squares = squares + (l * l);
-            w.active = w.active || l != 0.0;
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            squares = squares + (all[k] * all[k]);
+            if (all[k] != 0.0) {
+                w.factors.push_back(static_cast<std::uint32_t>(k));
+                w.loadings.push_back(all[k]);
+            }
         }
         w.own = std::sqrt(1.0 - squares);
     }
@@ -91,10 +94,10 @@ double FactorModel::innovation(spec::RegimeKind kind, std::uint64_t bar, double 
         shocks = current_.data();
     }
     const Weights& w = kinds_[static_cast<std::size_t>(kind)];
-    if (!w.active) return z;
+    if (w.factors.empty()) return z;
     double common = 0.0;
-    for (std::size_t k = 0; k < w.loadings.size(); ++k) {
-        common = common + (w.loadings[k] * shocks[k]);
+    for (std::size_t i = 0; i < w.factors.size(); ++i) {
+        common = common + (w.loadings[i] * shocks[w.factors[i]]);
     }
     return common + (w.own * z);
 }

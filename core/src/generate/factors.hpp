@@ -68,17 +68,19 @@ class FactorModel {
 
     // The standardised innovation of bar `bar` (bars come in order, each once):
     //   common = ((0.0 + L0 * F0) + L1 * F1) + ...   (factor 0 first)
-    //   e = common + own * z,  own = sqrt(1.0 - ((L0 * L0) + L1 * L1) + ...)
-    // A kind whose loadings are all zero gives z itself.
+    //   e = common + own * z,  own = sqrt(1.0 - (((0.0 + L0 * L0) + L1 * L1) + ...))
+    // A kind whose loadings are all zero gives z itself. Terms of zero loading
+    // are skipped: adding a signed zero to a sum that starts at +0.0 never
+    // changes it, so the result is the same double.
     double innovation(spec::RegimeKind kind, std::uint64_t bar, double z);
 
     bool uses_shared_path() const { return shared_ != nullptr; }
 
   private:
     struct Weights {
-        std::vector<double> loadings;
+        std::vector<std::uint32_t> factors;  // the factors of non-zero loading
+        std::vector<double> loadings;        // their loadings
         double own = 1.0;
-        bool active = false;
     };
     std::array<Weights, 4> kinds_;
     std::shared_ptr<const FactorPath> shared_;

@@ -5,20 +5,10 @@ from __future__ import annotations
 from typing import Any
 
 from .._optional import require
-from ..batches import concat_raw, whole_run
+from .blocks import make_blocks
 from .document import UniverseLike, load_universe
-from .tables import map_assets
 
 FIELDS = ("close", "returns")
-
-
-def _column(np: Any, spec: dict, field: str) -> tuple[Any, Any]:
-    raw = concat_raw(np, whole_run(np, spec))
-    close = raw.arrays["close"]
-    if field == "close":
-        return raw.arrays["ts"], close
-    # bar j's log return from its stored open (bar j-1's stored close) to its stored close
-    return raw.arrays["ts"], np.log(close / raw.arrays["open"])
 
 
 def cross_section(
@@ -41,15 +31,23 @@ def cross_section(
         raise ValueError(f'frame must be "pandas", "arrow", "polars" or "numpy", not {frame!r}')
     np = require("numpy", "numpy", "cross_section")
     u = load_universe(universe)
-    columns = map_assets(u, lambda spec: _column(np, spec, field), threads)
-    ts = columns[0][0]
-    values = [np.asarray(column) for _, column in columns]
+    bars = u.bars
+    parts = []
+    for block in make_blocks(np, u, threads):
+        close = block.raw.arrays["close"].reshape(-1, bars)
+        if field == "returns":
+            # bar j's log return from its stored open (bar j-1's stored close) to its close
+            close = np.log(close / block.raw.arrays["open"].reshape(-1, bars))
+        parts.append(close)
+    ts = u.start_ts + u.bar_secs * np.arange(bars, dtype=np.int64)
+    wide = np.ascontiguousarray(np.concatenate(parts).T)  # bars x assets
     if frame == "numpy":
-        return np.column_stack(values) if values else np.empty((len(ts), 0))
+        return wide
     if frame == "pandas":
         pd = require("pandas", "pandas", "cross_section")
         index = pd.DatetimeIndex(ts.astype("datetime64[s]"), name="ts").tz_localize("UTC")
-        return pd.DataFrame(dict(zip(u.symbols, values)), index=index)
+        return pd.DataFrame(wide, index=index, columns=list(u.symbols))
+    values = np.concatenate(parts)
     pa = require("pyarrow", "arrow", "cross_section")
     names = ["ts", *u.symbols]
     arrays = [pa.array(ts, type=pa.int64()).cast(pa.timestamp("s", tz="UTC"))]

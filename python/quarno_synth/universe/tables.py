@@ -14,14 +14,16 @@ from typing import Any, Callable, Iterator, Sequence
 from .._optional import require
 from .._options import check_book
 from .._schema import TABLES
+from .blocks import make_blocks
 from .document import Universe, UniverseLike, load_universe
 
 SYMBOL = "symbol"
 
 
-def _threads(threads: int | None, assets: int) -> int:
+def worker_count(threads: int | None, items: int) -> int:
+    """``threads`` checked, or one per core (at most one per item)."""
     if threads is None:
-        return max(1, min(os.cpu_count() or 1, assets))
+        return max(1, min(os.cpu_count() or 1, items))
     if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
         raise ValueError(f"threads must be a positive int, not {threads!r}")
     return threads
@@ -30,7 +32,7 @@ def _threads(threads: int | None, assets: int) -> int:
 def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int | None) -> list:
     """``make(item)`` for every item, results in order, on ``threads`` threads (default: one
     per core)."""
-    workers = _threads(threads, len(items))
+    workers = worker_count(threads, len(items))
     if workers == 1:
         return [make(item) for item in items]
     with cf.ThreadPoolExecutor(workers) as pool:
@@ -44,30 +46,40 @@ def map_assets(
     return parallel_map(make, universe.specs, threads)
 
 
-def _arrow_symbols(pa: Any, np: Any, symbols: Sequence[str], rows: Sequence[int]) -> Any:
-    codes = np.repeat(np.arange(len(symbols), dtype=np.int32), rows)
-    return pa.DictionaryArray.from_arrays(pa.array(codes), pa.array(list(symbols)))
-
-
 def universe_arrow(
     universe: UniverseLike, *, book: str = "long", threads: int | None = None
 ) -> dict[str, Any]:
     """Arrow tables "candles", "trades", "book" and "funding" of every asset, each with a
     leading ``symbol`` column (dictionary of the symbols), assets in universe order."""
-    from ..frames import generate_arrow
+    from ..frames import arrow_batches, arrow_schema
 
     check_book(book)
     pa = require("pyarrow", "arrow", "universe tables")
     np = require("numpy", "arrow", "universe tables")
     u = load_universe(universe)
-    parts = map_assets(u, lambda spec: generate_arrow(spec, book=book), threads)
+    _check_wide(u, book)
+    blocks = make_blocks(np, u, threads)
+    dictionary = pa.array(list(u.symbols))
+    symbol = pa.field(SYMBOL, pa.dictionary(pa.int32(), pa.string()))
+    parts: dict[str, list] = {table: [] for table in TABLES}
+    for block in blocks:
+        for table, batch in arrow_batches(pa, np, block.raw, book).items():
+            codes = pa.array(block.codes(np, table, book))
+            column = pa.DictionaryArray.from_arrays(codes, dictionary)
+            parts[table].append(batch.add_column(0, symbol, column))
+    depth = blocks[0].raw.depth
     out = {}
     for table in TABLES:
-        tables = [part[table] for part in parts]
-        joined = pa.concat_tables(tables)
-        symbols = _arrow_symbols(pa, np, u.symbols, [t.num_rows for t in tables])
-        out[table] = joined.add_column(0, SYMBOL, pa.chunked_array([symbols]))
+        schema = arrow_schema(pa, table, book, depth).insert(0, symbol)
+        out[table] = pa.Table.from_batches(parts[table], schema=schema)
     return out
+
+
+def _check_wide(u: Universe, book: str) -> None:
+    if book == "wide":
+        depths = {spec["microstructure"].get("book_depth") for spec in u.specs}
+        if len(depths) > 1:
+            raise ValueError('book="wide" needs one book_depth for every asset of the universe')
 
 
 def universe_frames(
@@ -75,25 +87,22 @@ def universe_frames(
 ) -> dict[str, Any]:
     """pandas DataFrames of ``universe_arrow``'s tables: ``symbol`` categorical, the other
     columns as ``generate_frames`` makes them, a fresh row index."""
-    from ..frames import generate_frames
+    from ..frames import _pandas_tables
 
     check_book(book)
     pd = require("pandas", "pandas", "universe tables")
     np = require("numpy", "pandas", "universe tables")
     u = load_universe(universe)
-    parts = map_assets(u, lambda spec: generate_frames(spec, book=book), threads)
+    _check_wide(u, book)
+    blocks = make_blocks(np, u, threads)
     dtype = pd.CategoricalDtype(list(u.symbols))
-    out = {}
-    for table in TABLES:
-        frames = [part[table] for part in parts]
-        joined = pd.concat(frames, ignore_index=True)
-        rows = [len(frame) for frame in frames]
-        symbol = pd.Categorical.from_codes(
-            np.repeat(np.arange(len(frames), dtype=np.int32), rows), dtype=dtype
-        )
-        joined.insert(0, SYMBOL, symbol)
-        out[table] = joined
-    return out
+    parts: dict[str, list] = {table: [] for table in TABLES}
+    for block in blocks:
+        for table, frame in _pandas_tables(pd, np, block.raw, book).items():
+            symbol = pd.Categorical.from_codes(block.codes(np, table, book), dtype=dtype)
+            frame.insert(0, SYMBOL, symbol)
+            parts[table].append(frame)
+    return {table: pd.concat(parts[table], ignore_index=True) for table in TABLES}
 
 
 def universe_polars(
@@ -111,20 +120,25 @@ def universe_arrays(
 ) -> dict[str, Any]:
     """numpy columns of every table as ``generate_arrays`` makes them, each with a leading
     ``symbol`` column of int32 codes into the entry "symbols" (the symbols in order)."""
-    from ..arrays import generate_arrays
+    from ..arrays import book_sides, table_arrays
 
     check_book(book)
     np = require("numpy", "numpy", "universe tables")
     u = load_universe(universe)
-    parts = map_assets(u, lambda spec: generate_arrays(spec, book=book), threads)
-    out: dict[str, Any] = {}
-    for table in (*TABLES, "book_levels"):
-        tables = [part[table] for part in parts]
-        rows = [len(t["ts"]) for t in tables]
-        columns = {SYMBOL: np.repeat(np.arange(len(tables), dtype=np.int32), rows)}
-        for name in tables[0]:
-            columns[name] = np.concatenate([t[name] for t in tables])
-        out[table] = columns
+    _check_wide(u, book)
+    blocks = make_blocks(np, u, threads)
+    parts: dict[str, list] = {table: [] for table in (*TABLES, "book_levels")}
+    for block in blocks:
+        tables = table_arrays(np, block.raw, book)
+        tables["book_levels"] = book_sides(block.raw)
+        for table, columns in tables.items():
+            rows = block.rows("candles" if table == "book_levels" else table, book)
+            codes = np.repeat(np.arange(block.first, block.first + len(rows), dtype=np.int32), rows)
+            parts[table].append({SYMBOL: codes, **columns})
+    out: dict[str, Any] = {
+        table: {name: np.concatenate([p[name] for p in chunks]) for name in chunks[0]}
+        for table, chunks in parts.items()
+    }
     out["symbols"] = np.array(u.symbols)
     return out
 
