@@ -74,6 +74,23 @@ def test_an_asset_does_not_depend_on_the_other_assets_or_their_order():
         assert all(alone[name].equals(first[name]) for name in first)
 
 
+def test_every_table_function_gives_the_same_tables():
+    u = universe(4, bars=30)
+    arrow = qs.generate_arrow(u)
+    frames = qs.generate_frames(u)
+    arrays = qs.generate_arrays(u)
+    batches = list(qs.iter_batches(json.dumps(u), batch_bars=7, arrow=True))
+    for name, table in arrow.items():
+        got = pa.Table.from_pandas(frames[name], schema=table.schema, preserve_index=False)
+        assert got.equals(table), name
+        streamed = pa.Table.from_batches([b[name] for b in batches], schema=table.schema)
+        assert streamed.equals(table), name
+        codes = table.column("symbol").combine_chunks().indices.to_numpy()
+        assert np.array_equal(arrays[name]["symbol"], codes)
+    polars = qs.generate_polars(u)["candles"]
+    assert polars["close"].to_list() == arrow["candles"].column("close").to_pylist()
+
+
 def innovations(u):
     """Each asset's standardised innovation z of every bar, recovered from its candles (trend:
     f = z vol + drift; crash: f + |drift| = vol (z - |z|/2))."""
@@ -247,3 +264,6 @@ def test_cli_makes_and_writes_a_universe(tmp_path, capsys):
     assert table.num_rows == 6 * 50
     assert main(["generate", str(path)]) == 2
     assert "is a universe" in capsys.readouterr().err
+    assert main(["sweep", str(path), "--workers", "1", "-o", str(tmp_path / "s")]) == 0
+    swept = ds.dataset(tmp_path / "s" / "candles", partitioning="hive").to_table()
+    assert swept.sort_by("symbol").equals(table.sort_by("symbol"))
