@@ -179,7 +179,7 @@ def test_threads_processes_and_a_cluster_write_the_same_dataset(tmp_path):
     with cf.ThreadPoolExecutor(2) as threads:
         sweep.generate_dataset(**plan, path=tmp_path / "threads", executor=threads)
     with distributed.LocalCluster(
-        n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None
+        n_workers=2, processes=True, threads_per_worker=1, dashboard_address=":0"
     ) as cluster:
         with sweep.cluster_executor(cluster.scheduler_address) as executor:
             sweep.generate_dataset(**plan, path=tmp_path / "cluster", executor=executor)
@@ -187,7 +187,10 @@ def test_threads_processes_and_a_cluster_write_the_same_dataset(tmp_path):
         made[name] = dataset_files(tmp_path / name)
     assert len(made["here"]) == 4 * 5 * 2
     assert all(files == made["here"] for files in made.values())
-    # seed 0 is the universe as written
+    # seed 0 is the universe as written, and write_parquet writes the same files
+    qs.write_parquet(u, tmp_path / "written")
+    seed0 = {k.replace("seed=0/", ""): v for k, v in made["here"].items() if "seed=0/" in k}
+    assert dataset_files(tmp_path / "written") == seed0
     tables = universe_arrow(u)
     part = pa.parquet.read_table(tmp_path / "here/candles/seed=0/symbol=A1/part-0.parquet")
     want = asset_tables(tables, "A1")["candles"]

@@ -65,17 +65,23 @@ def plan_blocks(universe: Universe, workers: int) -> list[range]:
     return blocks
 
 
-def make_block(np: Any, universe: Universe, assets: range) -> Block:
-    """Every bar of the assets in ``assets``, in one batch."""
-    runs = [open_run(universe.specs[i]) for i in assets]
-    batch, counts = fill_runs(runs)
+def make_block(np: Any, universe: Universe, assets: range, runs: Any = None) -> Block:
+    """Every bar of the assets in ``assets``, in one batch (``runs``: their fresh runs, made
+    here when not given)."""
+    if runs is None:
+        runs = [open_run(universe.specs[i]) for i in assets]
+    batch, counts = fill_runs(list(runs))
     return Block(assets.start, raw_columns(np, batch, 0, 0), list(counts))
 
 
 def make_blocks(np: Any, universe: Universe, threads: int | None) -> list[Block]:
     """The universe's blocks, made on ``threads`` threads (default one per core)."""
+    return for_blocks(universe, threads, lambda assets: make_block(np, universe, assets))
+
+
+def for_blocks(universe: Universe, threads: int | None, work: Any) -> list[Any]:
+    """``work(assets)`` for every block of the universe, on ``threads`` threads."""
     from .tables import parallel_map, worker_count
 
     workers = worker_count(threads, len(universe))
-    plan = plan_blocks(universe, workers)
-    return parallel_map(lambda assets: make_block(np, universe, assets), plan, workers)
+    return parallel_map(work, plan_blocks(universe, workers), workers)
