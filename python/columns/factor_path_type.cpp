@@ -32,14 +32,22 @@ bool read_jumps(PyObject* jumps, std::optional<spec::CommonJumps>& out) {
 
 PyObject* factor_path_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"seed", "count", "bars", "jumps", nullptr};
-    unsigned long long seed = 0;
-    unsigned long long count = 0;
-    unsigned long long bars = 0;
+    PyObject* numbers[3] = {nullptr, nullptr, nullptr};
     PyObject* jumps = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "KKK|O:FactorPath", const_cast<char**>(keywords),
-                                     &seed, &count, &bars, &jumps)) {
+    if (!PyArg_ParseTupleAndKeywords(
+            args, kwargs, "O!O!O!|O:FactorPath", const_cast<char**>(keywords), &PyLong_Type,
+            &numbers[0], &PyLong_Type, &numbers[1], &PyLong_Type, &numbers[2], &jumps)) {
         return nullptr;
     }
+    // Negative numbers raise OverflowError rather than wrap around.
+    unsigned long long values[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        values[i] = PyLong_AsUnsignedLongLong(numbers[i]);
+        if (values[i] == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    }
+    const unsigned long long seed = values[0];
+    const unsigned long long count = values[1];
+    const unsigned long long bars = values[2];
     spec::FactorSpec factors;
     factors.seed = seed;
     factors.count = count;

@@ -55,7 +55,8 @@ def loadings_from_correlation(matrix: Any) -> list[list[float]]:
     if np.abs(c - c.T).max() > _TOLERANCE:
         i, j = np.unravel_index(np.abs(c - c.T).argmax(), c.shape)
         raise ValueError(
-            f"not symmetric: entry [{i}][{j}] is {c[i, j]!r} but [{j}][{i}] is {c[j, i]!r}"
+            f"not symmetric: entry [{i}][{j}] is {float(c[i, j])!r} but [{j}][{i}] is "
+            f"{float(c[j, i])!r}"
         )
     if np.abs(np.diag(c) - 1.0).max() > _TOLERANCE:
         raise ValueError("the diagonal must be all ones")
