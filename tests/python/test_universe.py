@@ -215,6 +215,7 @@ ASSET_BAD = [
     ("bar_secs", 60, 'asset "A1": bar_secs is 60 but 86400 in "A0"; every asset shares the bar '
      "clock (bars, start_ts, bar_secs)"),
     ("symbol", "A0", 'asset "A0": the symbol repeats; give each asset once'),
+    ("start_price", -1.0, 'asset "A1": bad spec: start_price must be finite and > 0'),
 ]  # fmt: skip
 
 
@@ -231,6 +232,8 @@ def test_bad_assets_are_named(member, value, message):
     entry = u["assets"][1]
     if member in ("loadings", "symbol"):
         entry[member] = value
+    elif member == "start_price":
+        entry["spec"][member] = value
     else:
         entry["spec"][member] = value
         entry["spec"]["regimes"] = [dict(entry["spec"]["regimes"][0], len=value)]
@@ -265,6 +268,7 @@ def test_cli_makes_and_writes_a_universe(tmp_path, capsys):
 
     table = ds.dataset(tmp_path / "d" / "candles", partitioning="hive").to_table()
     assert table.num_rows == 6 * 50
+    assert main(["validate", str(path)]) == 0
     assert main(["generate", str(path)]) == 2
     assert "is a universe" in capsys.readouterr().err
     assert main(["sweep", str(path), "--workers", "1", "-o", str(tmp_path / "s")]) == 0

@@ -14,6 +14,7 @@ from typing import Any
 from .._columns import fill_runs
 from .._schema import book_rows_per_bar
 from ..batches import RawColumns, open_run, raw_columns
+from ..errors import SynthError
 from .document import Universe
 
 # Column bytes per block at most (a bar of depth d takes about 16 (2 d + 6) bytes).
@@ -65,11 +66,19 @@ def plan_blocks(universe: Universe, workers: int) -> list[range]:
     return blocks
 
 
+def asset_run(universe: Universe, index: int) -> Any:
+    """The fresh run of asset ``index``; its errors name the asset."""
+    try:
+        return open_run(universe.specs[index])
+    except SynthError as exc:
+        raise SynthError(f'universe: asset "{universe.symbols[index]}": {exc}') from None
+
+
 def make_block(np: Any, universe: Universe, assets: range, runs: Any = None) -> Block:
     """Every bar of the assets in ``assets``, in one batch (``runs``: their fresh runs, made
     here when not given)."""
     if runs is None:
-        runs = [open_run(universe.specs[i]) for i in assets]
+        runs = [asset_run(universe, i) for i in assets]
     batch, counts = fill_runs(list(runs))
     return Block(assets.start, raw_columns(np, batch, 0, 0), list(counts))
 

@@ -47,7 +47,7 @@ def write_universe(
         try:
             runs[symbol] = prepare_run(spec, fmt, book)
         except ValueError as exc:
-            raise type(exc)(f'asset "{symbol}": {exc}') from None
+            raise type(exc)(f'universe: asset "{symbol}": {exc}') from None
     root = Path(directory)
     fits = all(run.bars <= default_batch_bars(run.bar_bytes) for run in runs.values())
     if fmt == "parquet" and batch_bars is None and fits:

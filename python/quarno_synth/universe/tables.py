@@ -14,6 +14,7 @@ from typing import Any, Callable, Iterator, Sequence
 from .._optional import require
 from .._options import check_book
 from .._schema import TABLES
+from ..errors import SynthError
 from .blocks import make_blocks
 from .document import Universe, UniverseLike, load_universe
 
@@ -159,7 +160,12 @@ def universe_batches(
     np = require("numpy", "numpy", "iter_batches")
     symbols = list(u.symbols)
     # every asset is checked before the first batch
-    runs = [iter_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book) for spec in u.specs]
+    runs = []
+    for symbol, spec in u:
+        try:
+            runs.append(iter_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book))
+        except SynthError as exc:
+            raise SynthError(f'universe: asset "{symbol}": {exc}') from None
 
     def batches() -> Iterator[dict[str, Any]]:
         for code, run in enumerate(runs):
