@@ -15,7 +15,7 @@ from .._optional import require
 from .._options import check_book
 from .._schema import TABLES
 from ..errors import SynthError
-from .blocks import make_blocks
+from .blocks import for_blocks, make_block, make_blocks
 from .document import Universe, UniverseLike, load_universe
 
 SYMBOL = "symbol"
@@ -59,20 +59,25 @@ def universe_arrow(
     np = require("numpy", "arrow", "universe tables")
     u = load_universe(universe)
     _check_wide(u, book)
-    blocks = make_blocks(np, u, threads)
     dictionary = pa.array(list(u.symbols))
     symbol = pa.field(SYMBOL, pa.dictionary(pa.int32(), pa.string()))
-    parts: dict[str, list] = {table: [] for table in TABLES}
-    for block in blocks:
+
+    def block_batches(assets: range) -> tuple[int, dict[str, Any]]:
+        # converted in the worker too: one block's conversion overlaps another's native run
+        block = make_block(np, u, assets)
+        batches = {}
         for table, batch in arrow_batches(pa, np, block.raw, book).items():
             codes = pa.array(block.codes(np, table, book))
             column = pa.DictionaryArray.from_arrays(codes, dictionary)
-            parts[table].append(batch.add_column(0, symbol, column))
-    depth = blocks[0].raw.depth
+            batches[table] = batch.add_column(0, symbol, column)
+        return block.raw.depth, batches
+
+    blocks = for_blocks(u, threads, block_batches)
+    depth = blocks[0][0]
     out = {}
     for table in TABLES:
         schema = arrow_schema(pa, table, book, depth).insert(0, symbol)
-        out[table] = pa.Table.from_batches(parts[table], schema=schema)
+        out[table] = pa.Table.from_batches([b[table] for _, b in blocks], schema=schema)
     return out
 
 
@@ -95,15 +100,18 @@ def universe_frames(
     np = require("numpy", "pandas", "universe tables")
     u = load_universe(universe)
     _check_wide(u, book)
-    blocks = make_blocks(np, u, threads)
     dtype = pd.CategoricalDtype(list(u.symbols))
-    parts: dict[str, list] = {table: [] for table in TABLES}
-    for block in blocks:
-        for table, frame in _pandas_tables(pd, np, block.raw, book).items():
+
+    def block_frames(assets: range) -> dict[str, Any]:
+        block = make_block(np, u, assets)
+        frames = _pandas_tables(pd, np, block.raw, book)
+        for table, frame in frames.items():
             symbol = pd.Categorical.from_codes(block.codes(np, table, book), dtype=dtype)
             frame.insert(0, SYMBOL, symbol)
-            parts[table].append(frame)
-    return {table: pd.concat(parts[table], ignore_index=True) for table in TABLES}
+        return frames
+
+    blocks = for_blocks(u, threads, block_frames)
+    return {table: pd.concat([b[table] for b in blocks], ignore_index=True) for table in TABLES}
 
 
 def universe_polars(
