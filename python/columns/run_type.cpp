@@ -268,20 +268,38 @@ PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
         }
     } release{states};
 
+    // One reservation for the block, made with the lock held (a failure is
+    // MemoryError before anything is drawn): every run appends to it.
+    std::size_t expected_trades = 0;
+    std::size_t funding_points = 0;
+    for (const RunState* state : states) {
+        const generate::Run& run = state->run;
+        const auto& funding = run.spec().microstructure.funding;
+        expected_trades += run.expected_trades(run.spec().bars);
+        funding_points += funding ? run.spec().bars / funding->interval_bars : 0;
+    }
     auto batch = std::make_unique<generate::ColumnBatch>();
+    batch->reset(0, bars, micro.book_depth, expected_trades, funding_points);
     PyObject* counts = PyList_New(static_cast<Py_ssize_t>(states.size()));
     if (counts == nullptr) return nullptr;
     std::optional<spec::SynthError> failure;
     PyThreadState* saved = PyEval_SaveThread();
-    // One reservation for the block: every run appends to the same columns.
-    states.front()->run.begin_batch(bars, *batch);
     std::size_t trades = 0;
     std::size_t funding = 0;
     for (std::size_t i = 0; i < states.size() && !failure; ++i) {
         generate::Run& run = states[i]->run;
-        auto made = run.extend(run.bars_left(), *batch);
-        if (!made) {
-            failure = std::move(made).error();
+        std::optional<Result<std::uint64_t, spec::SynthError>> made;
+        try {
+            made.emplace(run.extend(run.bars_left(), *batch));
+        } catch (const std::bad_alloc&) {
+            // Part of the run was drawn and lost: it cannot resume.
+            PyEval_RestoreThread(saved);
+            Py_DECREF(counts);
+            for (std::size_t j = i; j < states.size(); ++j) states[j]->interrupted = true;
+            return PyErr_NoMemory();
+        }
+        if (!*made) {
+            failure = std::move(*made).error();
             break;
         }
         states[i]->bars_done.store(run.bars_done());
