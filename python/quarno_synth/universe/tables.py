@@ -81,11 +81,12 @@ def universe_arrow(
     return out
 
 
-def _check_wide(u: Universe, book: str) -> None:
-    if book == "wide":
+def _check_wide(u: Universe, book: str, what: str = 'book="wide"') -> None:
+    """Wide books (and the arrays' book_levels) of different depths do not stack."""
+    if book == "wide" or what != 'book="wide"':
         depths = {spec["microstructure"].get("book_depth") for spec in u.specs}
         if len(depths) > 1:
-            raise ValueError('book="wide" needs one book_depth for every asset of the universe')
+            raise ValueError(f"{what} needs one book_depth for every asset of the universe")
 
 
 def universe_frames(
@@ -134,7 +135,7 @@ def universe_arrays(
     check_book(book)
     np = require("numpy", "numpy", "universe tables")
     u = load_universe(universe)
-    _check_wide(u, book)
+    _check_wide(u, book, "generate_arrays (its book_levels entry)")
     blocks = make_blocks(np, u, threads)
     parts: dict[str, list] = {table: [] for table in (*TABLES, "book_levels")}
     for block in blocks:
