@@ -105,7 +105,9 @@ def _parquet_blocks(
     return dict(zip(u.symbols, (rows for block in made for rows in block)))
 
 
-def _write_asset(pa: Any, pq: Any, symbol: str, parts: dict, root: Path, book: str, depth: int):
+def _write_asset(
+    pa: Any, pq: Any, symbol: str, parts: dict, root: Path, book: str, depth: int
+) -> None:
     """The asset's four files under temporary names, renamed once all are complete."""
     from ..frames import arrow_schema
     from ..writers import _DICTIONARY, _temporary
