@@ -15,10 +15,9 @@ from pathlib import Path
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import numpy as np  # noqa: E402
-
-import quarno_synth as qs  # noqa: E402
+import matplotlib.pyplot as plt
+import numpy as np
+import quarno_synth as qs
 
 WINDOW = 63
 

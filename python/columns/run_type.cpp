@@ -55,13 +55,14 @@ class BusyGuard {
 };
 
 PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"spec_json", "document", "factors", nullptr};
+    static const char* keywords[] = {"spec_json", "document", "labels", "factors", nullptr};
     const char* data = nullptr;
     Py_ssize_t size = 0;
     int document = 0;
+    int labels = 0;
     PyObject* factors = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$pO:Run", const_cast<char**>(keywords),
-                                     &data, &size, &document, &factors)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$ppO:Run", const_cast<char**>(keywords),
+                                     &data, &size, &document, &labels, &factors)) {
         return nullptr;
     }
     std::shared_ptr<const generate::FactorPath> shared;
@@ -77,7 +78,8 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             raise_error(spec.error());
             return nullptr;
         }
-        auto run = generate::Run::start(spec.value(), std::move(shared));
+        auto run = generate::Run::start(spec.value(), generate::RunOptions{labels != 0},
+                                        std::move(shared));
         if (!run) {
             raise_error(run.error());
             return nullptr;
@@ -188,7 +190,8 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(max_bars), run.bars_left());
     const auto& micro = run.spec().microstructure;
     if (auto budget = generate::check_batch_budget(count, micro.book_depth, micro.trade_rate,
-                                                   generate::physical_memory_bytes());
+                                                   generate::physical_memory_bytes(),
+                                                   run.extra_bytes_per_bar());
         !budget) {
         raise_error(budget.error());
         return nullptr;
@@ -236,6 +239,10 @@ PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
             PyErr_SetString(PyExc_ValueError, "the runs of one batch share a book depth");
             return nullptr;
         }
+        if (!states.empty() && run.labels() != states.front()->run.labels()) {
+            PyErr_SetString(PyExc_ValueError, "the runs of one batch all have labels or none");
+            return nullptr;
+        }
         bars += run.spec().bars;
         trade_rate_bars +=
             run.spec().microstructure.trade_rate * static_cast<double>(run.spec().bars);
@@ -247,8 +254,10 @@ PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
     }
     const auto& micro = states.front()->run.spec().microstructure;
     const double mean_rate = trade_rate_bars / static_cast<double>(bars);
+    const generate::Run& first = states.front()->run;
     if (auto budget = generate::check_batch_budget(bars, micro.book_depth, mean_rate,
-                                                   generate::physical_memory_bytes());
+                                                   generate::physical_memory_bytes(),
+                                                   first.extra_bytes_per_bar());
         !budget) {
         raise_error(budget.error());
         return nullptr;
@@ -279,7 +288,7 @@ PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
         funding_points += funding ? run.spec().bars / funding->interval_bars : 0;
     }
     auto batch = std::make_unique<generate::ColumnBatch>();
-    batch->reset(0, bars, micro.book_depth, expected_trades, funding_points);
+    batch->reset(0, bars, micro.book_depth, expected_trades, funding_points, first.labels());
     PyObject* counts = PyList_New(static_cast<Py_ssize_t>(states.size()));
     if (counts == nullptr) return nullptr;
     std::optional<spec::SynthError> failure;
@@ -368,9 +377,13 @@ PyObject* get_bars_done(PyObject* self, void*) {
 PyObject* get_bars_left(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(spec_of(self).bars - state_of(self).bars_done.load());
 }
+PyObject* get_labels(PyObject* self, void*) {
+    return PyBool_FromLong(state_of(self).run.labels());
+}
 PyObject* get_bar_bytes(PyObject* self, void*) {
     const auto& micro = spec_of(self).microstructure;
-    const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate);
+    const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate,
+                                                      state_of(self).run.extra_bytes_per_bar());
     return bytes ? PyLong_FromUnsignedLongLong(*bytes) : PyFloat_FromDouble(HUGE_VAL);
 }
 
@@ -393,19 +406,21 @@ PyGetSetDef run_getset[] = {
      nullptr},
     {"bars_done", get_bars_done, nullptr, "Bars handed out so far.", nullptr},
     {"bars_left", get_bars_left, nullptr, "Bars still to come.", nullptr},
+    {"labels", get_labels, nullptr, "Whether batches carry the bars' labels.", nullptr},
     {"bar_bytes", get_bar_bytes, nullptr, "About the bytes one bar takes in a batch.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 constexpr const char kRunDoc[] =
-    "Run(spec_json, *, document=False)\n--\n\n"
+    "Run(spec_json, *, document=False, labels=False, factors=None)\n--\n\n"
     "A generation run made batch by batch.\n"
     "\n"
     "spec_json is a spec text (document=False: read like Synth's constructor reads it, with\n"
     "line and column in errors) or one JSON document holding the spec (document=True: read\n"
     "like a command's \"spec\" member), in the extended language: the classic fields and\n"
-    "the extension members. A rejected spec raises SynthError. factors is a FactorPath that\n"
-    "a spec with universe factors reads instead of drawing the same path itself.";
+    "the extension members. A rejected spec raises SynthError. labels=True fills every\n"
+    "batch's label_regime, label_kind, label_sigma and label_jump columns. factors is a\n"
+    "FactorPath that a spec with universe factors reads instead of drawing the same path itself.";
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>(kRunDoc)},

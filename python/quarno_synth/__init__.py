@@ -1,12 +1,14 @@
 """Deterministic synthetic market data: candles, order books, trades and funding."""
 
+from typing import Any
+
 from ._quarno_synth import Synth, __version__
 from .api import generate, generate_text, open_synth, validate
 from .arrays import generate_arrays
 from .errors import SynthError
 from .examples import EXAMPLES, example_spec, example_text
 from .frames import generate_arrow, generate_frames, generate_polars, iter_batches
-from .plot import plot
+from .plot import plot, plot_run
 from .sweep import generate_dataset
 from .tables import to_arrow, to_pandas, to_polars
 from .universe import (
@@ -40,6 +42,7 @@ __all__ = [
     "make_universe",
     "open_synth",
     "plot",
+    "plot_run",
     "to_arrow",
     "to_pandas",
     "to_polars",
@@ -47,3 +50,12 @@ __all__ = [
     "write_csv",
     "write_parquet",
 ]
+
+
+def __getattr__(name: str) -> Any:
+    # numpy-backed submodules load on first use, so the package imports without numpy
+    if name == "facts":
+        import importlib
+
+        return importlib.import_module(".facts", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

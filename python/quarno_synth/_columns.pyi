@@ -1,16 +1,19 @@
 """Runs made batch by batch; their columns as buffers (`quarno_synth._columns`)."""
 
+from typing import final
+
 __version__: str
 
 def csv_header(table: str, book_depth: int, /) -> bytes: ...
 def fill_runs(runs: list[Run], /) -> tuple[Batch, list[tuple[int, int, int]]]: ...
 
+@final
 class FactorPath:
     """A universe's factor shocks for its first bars, shared read-only by asset runs."""
 
-    def __init__(
-        self, seed: int, count: int, bars: int, jumps: tuple[float, float, float] | None = None
-    ) -> None: ...
+    def __new__(
+        cls, seed: int, count: int, bars: int, jumps: tuple[float, float, float] | None = None
+    ) -> FactorPath: ...
     @property
     def seed(self) -> int: ...
     @property
@@ -19,12 +22,14 @@ class FactorPath:
     def bars(self) -> int: ...
     def shocks(self) -> bytes: ...
 
+@final
 class ColumnBuffer:
     """One column of a batch, exported through the buffer protocol."""
 
     @property
     def length(self) -> int: ...
 
+@final
 class Batch:
     """Consecutive bars of a run, as columns."""
 
@@ -38,15 +43,23 @@ class Batch:
     def trades(self) -> int: ...
     @property
     def funding_points(self) -> int: ...
+    @property
+    def labels(self) -> bool: ...
     def column(self, name: str, /) -> ColumnBuffer: ...
     def csv(self, table: str, /) -> bytes: ...
 
+@final
 class Run:
     """A generation run made batch by batch."""
 
-    def __init__(
-        self, spec_json: str, *, document: bool = False, factors: FactorPath | None = None
-    ) -> None: ...
+    def __new__(
+        cls,
+        spec_json: str,
+        *,
+        document: bool = False,
+        labels: bool = False,
+        factors: FactorPath | None = None,
+    ) -> Run: ...
     @property
     def seed(self) -> int: ...
     @property
@@ -67,6 +80,8 @@ class Run:
     def bars_done(self) -> int: ...
     @property
     def bars_left(self) -> int: ...
+    @property
+    def labels(self) -> bool: ...
     @property
     def bar_bytes(self) -> int: ...
     def next_batch(self, max_bars: int, /) -> Batch | None: ...

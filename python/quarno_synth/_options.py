@@ -30,6 +30,13 @@ def check_format(fmt: str) -> str:
     return fmt
 
 
+def check_labels(labels: bool) -> bool:
+    """``labels`` when it is True or False, else TypeError."""
+    if not isinstance(labels, bool):
+        raise TypeError(f"labels must be True or False, not {labels!r}")
+    return labels
+
+
 def check_batch_bars(batch_bars: int) -> int:
     """``batch_bars`` when it is an int of at least 1 (TypeError, ValueError otherwise)."""
     if isinstance(batch_bars, bool) or not isinstance(batch_bars, int):

@@ -36,6 +36,8 @@ _KINDS = {
     "seq": "uint64",
     "level": "int64",
     "side": "string",
+    "regime": "int64",
+    "kind": "string",
 }
 
 # The native batch's raw columns and their element types (sides as uint8 codes).
@@ -57,6 +59,20 @@ RAW_COLUMNS: dict[str, str] = {
     "funding_rate": "float64",
 }
 
+# Label columns of a batch made with labels=True, one value per bar.
+LABEL_COLUMNS: dict[str, str] = {
+    "label_regime": "int64",
+    "label_kind": "uint8",
+    "label_sigma": "float64",
+    "label_jump": "float64",
+}
+
+# The names of the regime kind codes 0 to 3 (label column "kind").
+REGIME_KINDS = ("trend", "range", "crash", "vol")
+
+# Columns appended to the candles with labels=True.
+LABELS = ("regime", "kind", "sigma", "jump")
+
 # The long book's key columns as the native batch makes them (column name, element type).
 BOOK_KEY_COLUMNS = (("ts", "int64"), ("side", "uint8"), ("level", "int64"))
 
@@ -76,10 +92,13 @@ def wide_book_columns(depth: int) -> tuple[str, ...]:
     return tuple(names)
 
 
-def column_names(table: str, book: str, depth: int) -> tuple[str, ...]:
-    """The columns of ``table``, the book in layout ``book``."""
+def column_names(table: str, book: str, depth: int, labels: bool = False) -> tuple[str, ...]:
+    """The columns of ``table``, the book in layout ``book``, the candles with their labels
+    when ``labels``."""
     if table == "book" and book == "wide":
         return wide_book_columns(depth)
+    if table == "candles" and labels:
+        return COLUMNS[table] + LABELS
     return COLUMNS[table]
 
 
@@ -88,8 +107,11 @@ def book_rows_per_bar(depth: int, book: str) -> int:
     return 2 * depth if book == "long" else 1
 
 
-def native_table_name(table: str, book: str) -> str:
-    """The name the native CSV writer knows ``table`` by ("book_wide" for the wide book)."""
+def native_table_name(table: str, book: str, labels: bool = False) -> str:
+    """The name the native CSV writer knows ``table`` by ("book_wide" for the wide book,
+    "labeled_candles" for candles with their labels)."""
+    if table == "candles" and labels:
+        return "labeled_candles"
     return "book_wide" if table == "book" and book == "wide" else table
 
 

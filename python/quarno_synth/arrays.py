@@ -14,6 +14,7 @@ from ._schema import (
     BOOK_KEY_COLUMNS,
     BOOK_SIDES_ENTRY,
     COLUMNS,
+    LABELS,
     SIDES,
     book_rows_per_bar,
     wide_book_columns,
@@ -73,8 +74,11 @@ def _wide_book(raw: RawColumns) -> Arrays:
 def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     """The four tables of ``raw`` as numpy columns."""
     a = raw.arrays
+    candles = {name: a[name] for name in COLUMNS["candles"]}
+    if raw.labels:
+        candles.update((name, a[f"label_{name}"]) for name in LABELS)
     return {
-        "candles": {name: a[name] for name in COLUMNS["candles"]},
+        "candles": candles,
         "trades": {
             "ts": a["trade_ts"],
             "seq": a["trade_seq"],
@@ -87,7 +91,7 @@ def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     }
 
 
-def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
+def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Arrays]:
     """Run ``spec`` and return its tables as numpy columns: {table: {column: ndarray}}.
 
     Tables "candles", "trades", "book" (long form, or wide with ``book="wide"``) and
@@ -101,10 +105,10 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     if is_universe(spec):
         from .universe.tables import universe_arrays
 
-        return universe_arrays(spec, book=book)
+        return universe_arrays(spec, book=book, labels=labels)
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, labels))
     tables = table_arrays(np, raw, book)
     tables[BOOK_SIDES_ENTRY] = book_sides(raw)
     return tables

@@ -19,6 +19,14 @@ EXAMPLES = (
     Example("crash_recovery", "an uptrend, a sharp crash, a volatile bottom and a slow recovery"),
     Example("volatile_perp", "a perpetual swap in turbulent regimes with funding every 8 hours"),
     Example("deep_book", "1-minute bars with a 50-level book and heavy trading"),
+    Example(
+        "equity_index_daily",
+        "20 years of daily index closes: clustered volatility, fat tails, leverage, crashes",
+    ),
+    Example(
+        "crypto_perp_hourly",
+        "180 days of an hourly perpetual swap: heavy tails, jumps, bursts of volatility, funding",
+    ),
 )
 
 _NAMES = {example.name: example for example in EXAMPLES}
@@ -40,4 +48,5 @@ def example_text(name: str) -> str:
 
 def example_spec(name: str) -> dict[str, Any]:
     """The built-in example ``name`` as a dict, ready for ``generate``."""
-    return _json.loads(example_text(name))
+    spec: dict[str, Any] = _json.loads(example_text(name))
+    return spec

@@ -5,12 +5,13 @@ native batches: the same tables, columns and values as ``to_pandas(generate(spec
 
 from __future__ import annotations
 
-from functools import lru_cache
-from typing import Any, Iterator
+from collections.abc import Iterator
+from functools import cache, lru_cache
+from typing import Any
 
 from ._optional import require
 from ._options import check_book
-from ._schema import SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
+from ._schema import REGIME_KINDS, SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
 from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
@@ -43,11 +44,12 @@ def _first_rows(raw: RawColumns, book: str) -> dict[str, int]:
 # --- pandas -----------------------------------------------------------------------------
 
 
-@lru_cache(maxsize=None)
+@cache
 def _pandas_types(pd: Any, np: Any) -> tuple[Any, dict[str, Any]]:
     # made exactly as to_pandas makes them, so the dtypes compare equal
     ts = pd.Series(np.array([], dtype="datetime64[s]")).dt.tz_localize("UTC").dtype
     sides = {table: pd.CategoricalDtype(list(names)) for table, names in SIDES.items()}
+    sides["candles"] = pd.CategoricalDtype(list(REGIME_KINDS))  # the "kind" label
     return ts, sides
 
 
@@ -70,13 +72,13 @@ def _categorical(pd: Any, np: Any, codes: Any, dtype: Any) -> Any:
         return pd.Categorical.from_codes(codes, dtype=dtype)
 
 
-def _pandas_frame(pd: Any, np: Any, table: str, columns: dict, first_row: int) -> Any:
+def _pandas_frame(pd: Any, np: Any, table: str, columns: dict[str, Any], first_row: int) -> Any:
     ts_dtype, side_dtypes = _pandas_types(pd, np)
     data = {}
     for name, values in columns.items():
         if name == "ts":
             data[name] = _utc_seconds(pd, ts_dtype, values)
-        elif name == "side":
+        elif name in ("side", "kind"):
             data[name] = _categorical(pd, np, values, side_dtypes[table])
         else:
             data[name] = values
@@ -92,33 +94,59 @@ def _pandas_tables(pd: Any, np: Any, raw: RawColumns, book: str) -> dict[str, An
     }
 
 
-def generate_frames(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
-    The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
-    ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
-    ..., ask_qty_{d-1}``). Most columns share the memory of the native run.
+    The same frames as ``to_pandas(generate(spec))``, made without the JSON document; most
+    columns share the memory of the native run.
 
     A universe (a document with "assets", see ``quarno_synth.universe``) gives every asset's
     tables one after another with a leading categorical ``symbol`` column, assets made on
     threads; the same holds for ``generate_arrow``, ``generate_polars`` and
     ``generate_arrays``.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    book
+        "long": one row per level and side; "wide": one row per bar (columns ``ts,
+        bid_price_0, bid_qty_0, ..., ask_qty_{d-1}``).
+    labels
+        True appends to the candles the bar's ``regime`` (index, int64), ``kind``
+        (categorical), ``sigma`` (the conditional vol used) and ``jump`` (the jump in the log
+        return, 0 when none).
+
+    Returns
+    -------
+    dict of str to pandas.DataFrame
+
+    Raises
+    ------
+    SynthError
+        The spec is rejected, or the run fails.
+
+    Examples
+    --------
+    >>> frames = qs.generate_frames(qs.example_spec("calm_trend"))
+    >>> frames["candles"].columns.tolist()
+    ['ts', 'open', 'high', 'low', 'close', 'volume']
     """
     if is_universe(spec):
         from .universe.tables import universe_frames
 
-        return universe_frames(spec, book=book)
+        return universe_frames(spec, book=book, labels=labels)
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, labels))
     return _pandas_tables(pd, np, raw, book)
 
 
 # --- Arrow ------------------------------------------------------------------------------
 
 
-def _strings(pa: Any, np: Any, codes: Any, names: tuple[str, str]) -> Any:
+def _strings(pa: Any, np: Any, codes: Any, names: tuple[str, ...]) -> Any:
     """A string array of names[code] for every code (Arrow's own dictionary decoding)."""
     indices = pa.array(codes.view(np.int8))
     return pa.DictionaryArray.from_arrays(indices, pa.array(names)).cast(pa.string())
@@ -154,6 +182,8 @@ def _floats(pa: Any, np: Any, values: Any) -> Any:
 def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
     if name == "side":
         return _strings(pa, np, values, SIDES[table])
+    if name == "kind":
+        return _strings(pa, np, values, REGIME_KINDS)
     if values.dtype == np.float64:
         return _floats(pa, np, values)
     values = np.ascontiguousarray(values)
@@ -161,8 +191,8 @@ def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
 
 
 @lru_cache(maxsize=256)
-def arrow_schema(pa: Any, table: str, book: str, depth: int) -> Any:
-    names = column_names(table, book, depth)
+def arrow_schema(pa: Any, table: str, book: str, depth: int, labels: bool = False) -> Any:
+    names = column_names(table, book, depth, labels)
     return pa.schema([(name, arrow_type(pa, name)) for name in names])
 
 
@@ -176,49 +206,54 @@ def arrow_batches(pa: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any
                 arrays.append(_book_sides(pa, np, raw.bars, raw.depth))
             else:
                 arrays.append(_arrow_array(pa, np, table, name, values))
-        schema = arrow_schema(pa, table, book, raw.depth)
+        schema = arrow_schema(pa, table, book, raw.depth, raw.labels)
         batches[table] = pa.RecordBatch.from_arrays(arrays, schema=schema)
     return batches
 
 
-def generate_arrow(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the Arrow tables of ``to_arrow(generate(spec))`` (nulls stay
     null); ``book="wide"`` as for ``generate_frames``."""
     if is_universe(spec):
         from .universe.tables import universe_arrow
 
-        return universe_arrow(spec, book=book)
+        return universe_arrow(spec, book=book, labels=labels)
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
-    parts = whole_run(np, spec)
+    parts = whole_run(np, spec, labels)
     batches = [arrow_batches(pa, np, raw, book) for raw in parts]
     depth = parts[0].depth
     return {
         table: pa.Table.from_batches(
-            [b[table] for b in batches], schema=arrow_schema(pa, table, book, depth)
+            [b[table] for b in batches], schema=arrow_schema(pa, table, book, depth, labels)
         )
         for table in TABLES
     }
 
 
-def generate_polars(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_polars(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return its tables as polars DataFrames (made from ``generate_arrow``),
     the same as ``to_polars(generate(spec))``."""
     if is_universe(spec):
         from .universe.tables import universe_polars
 
-        return universe_polars(spec, book=book)
+        return universe_polars(spec, book=book, labels=labels)
     pl = require("polars", "polars", "generate_polars")
     require("pyarrow", "polars", "generate_polars")
-    return polars_tables(pl, generate_arrow(spec, book=book))
+    return polars_tables(pl, generate_arrow(spec, book=book, labels=labels))
 
 
 # --- batch by batch ---------------------------------------------------------------------
 
 
 def iter_batches(
-    spec: Spec, *, batch_bars: int | None = None, arrow: bool = False, book: str = "long"
+    spec: Spec,
+    *,
+    batch_bars: int | None = None,
+    arrow: bool = False,
+    book: str = "long",
+    labels: bool = False,
 ) -> Iterator[dict[str, Any]]:
     """The run of ``spec`` batch by batch: per batch a dict of the four tables "candles",
     "trades", "book" and "funding" holding that batch's rows.
@@ -227,13 +262,13 @@ def iter_batches(
     record batches with ``arrow=True``. Concatenated they are the tables of
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
     columns. The spec is checked at once; a run that fails later raises after the batches
-    before the failure were handed out. A universe gives every asset's batches in turn, each
-    table with a leading ``symbol`` column.
+    before the failure were handed out. ``labels=True`` as for ``generate_frames``. A universe
+    gives every asset's batches in turn, each table with a leading ``symbol`` column.
     """
     if is_universe(spec):
         from .universe.tables import universe_batches
 
-        return universe_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book)
+        return universe_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book, labels=labels)
     check_book(book)
     if arrow:
         mod = require("pyarrow", "arrow", "iter_batches(arrow=True)")
@@ -241,7 +276,7 @@ def iter_batches(
     else:
         mod = require("pandas", "pandas", "iter_batches")
         np = require("numpy", "pandas", "iter_batches")
-    run = open_run(spec)
+    run = open_run(spec, labels)
     size = batch_size(run, batch_bars)
     convert = arrow_batches if arrow else _pandas_tables
 

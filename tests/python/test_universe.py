@@ -6,7 +6,6 @@ import json
 import math
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth import sweep
 from quarno_synth.universe import universe_arrow
@@ -74,12 +73,13 @@ def test_an_asset_does_not_depend_on_the_other_assets_or_their_order():
         assert all(alone[name].equals(first[name]) for name in first)
 
 
-def test_every_table_function_gives_the_same_tables():
+@pytest.mark.parametrize("labels", [False, True])
+def test_every_table_function_gives_the_same_tables(labels):
     u = universe(4, bars=30)
-    arrow = qs.generate_arrow(u)
-    frames = qs.generate_frames(u)
-    arrays = qs.generate_arrays(u)
-    batches = list(qs.iter_batches(json.dumps(u), batch_bars=7, arrow=True))
+    arrow = qs.generate_arrow(u, labels=labels)
+    frames = qs.generate_frames(u, labels=labels)
+    arrays = qs.generate_arrays(u, labels=labels)
+    batches = list(qs.iter_batches(json.dumps(u), batch_bars=7, arrow=True, labels=labels))
     for name, table in arrow.items():
         got = pa.Table.from_pandas(frames[name], schema=table.schema, preserve_index=False)
         assert got.equals(table), name
@@ -87,8 +87,25 @@ def test_every_table_function_gives_the_same_tables():
         assert streamed.equals(table), name
         codes = table.column("symbol").combine_chunks().indices.to_numpy()
         assert np.array_equal(arrays[name]["symbol"], codes)
-    polars = qs.generate_polars(u)["candles"]
+    polars = qs.generate_polars(u, labels=labels)["candles"]
+    assert polars.columns == arrow["candles"].column_names
     assert polars["close"].to_list() == arrow["candles"].column("close").to_pylist()
+
+
+def test_labels_of_an_asset_are_its_standalone_labels(tmp_path):
+    u = universe(3, bars=40)
+    u["assets"][1]["spec"]["regimes"][0]["garch"] = {"alpha": 0.1, "gamma": 0.1, "beta": 0.8}
+    u["assets"][1]["spec"]["regimes"][0]["tails"] = {"df": 4.0}
+    tables = qs.generate_arrow(u, labels=True)
+    qs.write_parquet(u, tmp_path / "u", labels=True)
+    pq = pytest.importorskip("pyarrow.parquet")
+    for symbol, spec in qs.load_universe(u):
+        alone = qs.generate_arrow(spec, labels=True)["candles"]
+        assert tables["candles"].column_names == ["symbol", *alone.column_names]
+        assert asset_tables(tables, symbol)["candles"].equals(alone)
+        file = qs.write_parquet(spec, tmp_path / symbol, labels=True)["candles"]
+        written = tmp_path / "u" / "candles" / f"symbol={symbol}" / "part-0.parquet"
+        assert pq.read_table(written).equals(pq.read_table(file))
 
 
 def innovations(u):
@@ -202,7 +219,8 @@ BAD = [
     (dict(extra=1), "unknown member 'extra', expected one of factor_seed, factors, assets, "
      "correlation, vols, jumps"),
     (dict(factors=["market", "market", "s2", "s3"]), "factor names repeat: give each factor once"),
-    (dict(jumps={"rate": 2.0, "mean": 0.0, "vol": 1.0}), "jumps.rate must be within [0, 1], not 2.0"),
+    (dict(jumps={"rate": 2.0, "mean": 0.0, "vol": 1.0}),
+     "jumps.rate must be within [0, 1], not 2.0"),
 ]  # fmt: skip
 ASSET_BAD = [
     ("loadings", [0.8, 0.7, 0.0, 0.0],

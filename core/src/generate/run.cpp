@@ -10,9 +10,16 @@
 #include "spec/validate.hpp"
 
 namespace synth::generate {
-Run::Run(const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors)
+Run::Run(const spec::GenSpec& spec, RunOptions options,
+         std::shared_ptr<const FactorPath> shared_factors)
     : spec_(spec),
+      options_(options),
       rng_(SeededRng::from_seed(spec.seed)),
+      dynamics_(regime_dynamics(spec.regimes)),
+      has_dynamics_(any_active(dynamics_)),
+      carry_variance_(any_garch(dynamics_)),
+      streams_(DynamicStreams::from_seed(spec.seed)),
+      carry_{spec.regimes.empty() ? 0.0 : spec.regimes[0].vol * spec.regimes[0].vol, 0.0},
       spread_fraction_(spec.microstructure.spread_bps / 10000.0),
       poisson_limit_(std::exp(-spec.microstructure.trade_rate)),
       scales_(level_scales(spec.microstructure.book_depth)),
@@ -23,7 +30,7 @@ Run::Run(const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_fac
     if (spec.factors) factors_.emplace(*spec.factors, spec.bars, std::move(shared_factors));
 }
 
-Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec,
+Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions options,
                                          std::shared_ptr<const FactorPath> shared_factors) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
@@ -32,11 +39,12 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec,
     // are allocated.
     const spec::Microstructure& micro = spec.microstructure;
     if (auto budget =
-            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes());
+            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes(),
+                               options.labels ? ColumnBatch::kLabelBytesPerBar : 0);
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
-    return Run(spec, std::move(shared_factors));
+    return Run(spec, options, std::move(shared_factors));
 }
 
 std::size_t Run::expected_trades(std::uint64_t bars) const {
@@ -45,6 +53,34 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
     // Mean plus four standard deviations of the Poisson total.
     const double mean = mean_trades_per_bar(rate) * static_cast<double>(bars);
     return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
+}
+
+BarMove Run::draw_bar(const spec::Regime& regime) {
+    // One branch per bar keeps the classic bar as it always was. A universe
+    // asset mixes its unit-variance innovation with the shared factors before
+    // vol or the conditional sigma scales it, on either path.
+    FactorModel* factors = factors_ ? &*factors_ : nullptr;
+    if (has_dynamics_ && dynamics_[regime_index_].active) {
+        return draw_dynamic_move(regime, dynamics_[regime_index_], price_, anchor_, bar_ == 0,
+                                 carry_, streams_, rng_, factors, bar_);
+    }
+    BarMove move;
+    if (factors != nullptr) {
+        const double z = rng_.next_normal();
+        move = move_from_innovation(regime, price_, anchor_,
+                                    factors->innovation(regime.kind, bar_, z), rng_);
+    } else {
+        move = draw_move(regime, price_, anchor_, rng_);
+    }
+    if (carry_variance_) carry_classic(carry_, regime.vol, move.z);
+    return move;
+}
+
+void Run::append_labels(ColumnBatch& batch, const BarMove& move) const {
+    batch.label_regime.push_back(static_cast<std::int64_t>(regime_index_));
+    batch.label_kind.push_back(static_cast<std::uint8_t>(spec_.regimes[regime_index_].kind));
+    batch.label_sigma.push_back(move.sigma);
+    batch.label_jump.push_back(move.jump);
 }
 
 Result<std::uint64_t, spec::SynthError> Run::advance(std::uint64_t max_bars, ColumnBatch& batch) {
@@ -57,7 +93,7 @@ void Run::begin_batch(std::uint64_t bars, ColumnBatch& batch) const {
     const std::uint64_t count = std::min(bars, bars_left());
     const std::uint64_t interval = micro.funding ? micro.funding->interval_bars : 0;
     batch.reset(bar_, count, micro.book_depth, expected_trades(count),
-                interval == 0 ? 0 : (bar_ % interval + count) / interval);
+                interval == 0 ? 0 : (bar_ % interval + count) / interval, options_.labels);
 }
 
 Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, ColumnBatch& batch) {
@@ -72,17 +108,14 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
         if (position_ == 0) {
             anchor_ = price_;
         }
-        // Draws 1 and 2 of the bar; a universe asset mixes them with the
-        // shared factors before the regime's formula.
-        double z = rng_.next_normal();
-        if (factors_) z = factors_->innovation(regime.kind, bar_, z);
-        const BarMove move = move_from_shock(regime, price_, anchor_, z, rng_);
+        const BarMove move = draw_bar(regime);
         if (!is_finite(move)) {
             failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
                                         "price walk produced a non-finite value"};
             return Err{*failure_};
         }
         append_candle(batch, move, ts_);
+        if (options_.labels) append_labels(batch, move);
         const double half_spread =
             append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
         append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,

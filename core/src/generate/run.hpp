@@ -12,6 +12,7 @@
 
 #include "base/result.hpp"
 #include "generate/batch.hpp"
+#include "generate/dynamics.hpp"
 #include "generate/factors.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
@@ -20,16 +21,26 @@
 
 namespace synth::generate {
 
+struct RunOptions {
+    bool labels = false;  // fill the batches' label columns
+};
+
 class Run {
   public:
     // Validates the spec (its error is returned unchanged), refuses a book
-    // too deep for one bar to fit in memory, and seeds the stream; nothing is
+    // too deep for one bar to fit in memory, and seeds the streams; nothing is
     // drawn yet. A spec with factors reads them from `shared_factors` when
     // that path matches them, else draws the same path itself.
     static Result<Run, spec::SynthError> start(
-        const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors = nullptr);
+        const spec::GenSpec& spec, RunOptions options = {},
+        std::shared_ptr<const FactorPath> shared_factors = nullptr);
 
     const spec::GenSpec& spec() const { return spec_; }
+    bool labels() const { return options_.labels; }
+    // Bytes a bar's optional columns add to a batch.
+    std::uint64_t extra_bytes_per_bar() const {
+        return options_.labels ? ColumnBatch::kLabelBytesPerBar : 0;
+    }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
 
@@ -49,10 +60,21 @@ class Run {
     Result<std::uint64_t, spec::SynthError> extend(std::uint64_t max_bars, ColumnBatch& batch);
 
   private:
-    Run(const spec::GenSpec& spec, std::shared_ptr<const FactorPath> shared_factors);
+    Run(const spec::GenSpec& spec, RunOptions options,
+        std::shared_ptr<const FactorPath> shared_factors);
+    BarMove draw_bar(const spec::Regime& regime);
+    void append_labels(ColumnBatch& batch, const BarMove& move) const;
 
     spec::GenSpec spec_;
+    RunOptions options_;
     SeededRng rng_;
+    // Regime dynamics, one entry per regime; has_dynamics_ is false for a
+    // classic run (or one whose members are all neutral).
+    std::vector<RegimeDynamics> dynamics_;
+    bool has_dynamics_;
+    bool carry_variance_;
+    DynamicStreams streams_;
+    VarianceCarry carry_;
     double spread_fraction_;
     double poisson_limit_;
     std::vector<double> scales_;

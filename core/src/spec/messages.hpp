@@ -1,6 +1,8 @@
 #pragma once
 // The decoding error texts, built in one place for both ways of decoding a spec
 // (from text and from a parsed value). Positions are added by the text decoder.
+// Their words ("usize", "struct GenSpec", "string or map", ...) are frozen, pinned by
+// the golden digests: docs/protocol.md lists them.
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -79,5 +81,7 @@ std::string unknown_variant(std::string_view name);
 
 // The exact lower-case spelling of a kind, or nothing.
 std::optional<RegimeKind> kind_from_name(std::string_view name);
+// The spelling of a kind: "trend", "range", "crash" or "vol".
+std::string_view kind_name(RegimeKind kind);
 
 }  // namespace synth::spec

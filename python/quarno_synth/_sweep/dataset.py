@@ -4,8 +4,9 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import os
+from collections.abc import Iterable, Sequence
 from pathlib import Path
-from typing import Any, Iterable, Sequence
+from typing import Any
 
 from .._optional import require
 from .._options import sweep_option_error
@@ -33,6 +34,7 @@ def generate_dataset(
     max_workers: int | None = None,
     book: str = "long",
     batch_bars: int | None = None,
+    labels: bool = False,
     on_runs: OnRuns | None = None,
 ) -> dict[str, Any]:
     """Write many runs into one Parquet dataset in directory ``path``; return its manifest.
@@ -52,19 +54,41 @@ def generate_dataset(
     Runs go to ``executor`` when given (any ``concurrent.futures.Executor``), else to a pool of
     ``max_workers`` processes (all cores by default; 1 runs them in this process). A directory
     holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is
-    called as runs finish.
+    called as runs finish. ``labels=True`` appends the bars' labels to the candles.
 
-    Raises SweepError (bad arguments, before anything is written), SweepFailed (a worker died;
-    start again to finish), OSError (a write failed) and KeyboardInterrupt (nothing partial is
-    left behind).
+    Returns
+    -------
+    dict
+        The manifest, as written to ``path/manifest.json``.
+
+    Raises
+    ------
+    SweepError
+        Arguments that cannot make a sweep, before anything is written.
+    SweepFailed
+        A worker died; start the sweep again to finish it.
+    OSError
+        A write failed.
+    KeyboardInterrupt
+        Nothing partial is left behind.
+
+    Examples
+    --------
+    >>> manifest = qs.generate_dataset(
+    ...     qs.example_spec("deep_book"), seeds="0:3", path="deep", max_workers=1
+    ... )
+    >>> [run["seed"] for run in manifest["runs"]], manifest["summary"]["failed"]
+    ([0, 1, 2], 0)
     """
     problem = sweep_option_error(book, batch_bars, max_workers)
     if problem is not None:
         raise SweepError(problem)
+    if not isinstance(labels, bool):
+        raise SweepError(f"labels must be True or False, not {labels!r}")
     require("pyarrow.parquet", "arrow", "sweeps (Parquet datasets)")
     runs = plan(spec, seeds, specs)
     root = Path(path).absolute()
-    head = header(runs, book, batch_bars)
+    head = header(runs, book, batch_bars, labels)
     check_directory(root, head, runs)
     root.mkdir(parents=True, exist_ok=True)
     with locked(root):
@@ -72,7 +96,7 @@ def generate_dataset(
         remove_stale_manifests(root)
         if not resuming:
             write_manifest(root, manifest(head, runs, {}))
-        results = execute(runs, root, book, batch_bars, executor, max_workers, on_runs)
+        results = execute(runs, root, book, batch_bars, labels, executor, max_workers, on_runs)
         check_files(root, results)
         done = manifest(head, runs, results)
         write_manifest(root, done)

@@ -10,8 +10,9 @@ from __future__ import annotations
 import contextlib
 import json
 import os
+from collections.abc import Iterator, Mapping
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any
 
 from .._optional import require
 from .._quarno_synth import __version__
@@ -34,9 +35,9 @@ def library_version() -> str:
     return f"quarno_synth {__version__}"
 
 
-def header(runs: list[Run], book: str, batch_bars: int | None) -> dict[str, Any]:
+def header(runs: list[Run], book: str, batch_bars: int | None, labels: bool) -> dict[str, Any]:
     """The manifest's members that do not depend on the runs' outcome."""
-    return {
+    head: dict[str, Any] = {
         "format": FORMAT,
         "library": library_version(),
         "writer": writer_version(),
@@ -46,6 +47,9 @@ def header(runs: list[Run], book: str, batch_bars: int | None) -> dict[str, Any]
         "book": book,
         "batch_bars": batch_bars,
     }
+    if labels:  # only then: manifests of sweeps without labels stay as they were
+        head["labels"] = True
+    return head
 
 
 def _run_entry(run: Run, result: Mapping[str, Any] | None) -> dict[str, Any]:

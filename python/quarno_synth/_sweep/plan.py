@@ -4,8 +4,9 @@ from __future__ import annotations
 
 import copy
 import operator
+from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any, Mapping, Sequence
+from typing import Any
 
 from .._spec_text import (
     SPEC_FIELDS,
@@ -17,6 +18,7 @@ from .._spec_text import (
     sweep_text,
     with_seed,
 )
+from ..batches import open_run
 from ..errors import SynthError
 from ..universe.document import is_universe
 from .errors import SweepError
@@ -86,8 +88,6 @@ class Run:
 def _read(spec: Spec) -> tuple[Any, str]:
     """(spec value, spec text) of a spec the table writers accept (the extended language);
     SynthError otherwise."""
-    from ..batches import open_run
-
     text = sweep_text(spec)
     if not is_text(spec):
         open_run(spec)

@@ -5,17 +5,25 @@ from __future__ import annotations
 
 import argparse
 import sys
+from collections.abc import Callable
 from pathlib import Path
-from typing import Callable, NoReturn
+from typing import NoReturn
 
 from .._spec_text import bad_byte
 from ..api import generate_text
+from ..batches import open_run
 from ..errors import SynthError
 from ..examples import UnknownExample, example_text
 from ..schedule import bar_count
 from .progress import Progress
 
 PROG = "quarno-synth"
+
+
+LABELS_HELP = (
+    "csv, parquet: append the bars' labels to the candles: regime (index), kind, sigma "
+    "(the conditional vol used) and jump (0 when none)"
+)
 
 
 class UserError(Exception):
@@ -88,7 +96,18 @@ def run(label: str, text: str, stream: bool, progress: Progress) -> str:
     try:
         return generate_text(text, stream=stream)
     except SynthError as exc:
-        raise UserError(f"{label}: {exc}", 1) from None
+        raise UserError(f"{label}: {exc}{_extended_hint(str(exc), text)}", 1) from None
+
+
+def _extended_hint(error: str, text: str) -> str:
+    """A hint when an extension member is what the JSON document's classic language rejects."""
+    if not error.startswith("parse: unknown field"):
+        return ""
+    try:
+        open_run(text)
+    except (SynthError, MemoryError):
+        return ""
+    return " (extension members such as garch, tails and jumps need --format csv or parquet)"
 
 
 def write(target: Path, action: Callable[[], None]) -> None:

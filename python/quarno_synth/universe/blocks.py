@@ -46,7 +46,7 @@ class Block:
         return np.repeat(indices, self.rows(table, book))
 
 
-def _depth(spec: dict) -> Any:
+def _depth(spec: dict[str, Any]) -> Any:
     micro = spec.get("microstructure")
     return micro.get("book_depth") if isinstance(micro, dict) else None
 
@@ -66,26 +66,33 @@ def plan_blocks(universe: Universe, workers: int) -> list[range]:
     return blocks
 
 
-def asset_run(universe: Universe, index: int) -> Any:
-    """The fresh run of asset ``index``; its errors name the asset."""
+def asset_run(universe: Universe, index: int, labels: bool = False) -> Any:
+    """The fresh run of asset ``index`` (with its labels when ``labels``); its errors name the
+    asset."""
     try:
-        return open_run(universe.specs[index])
+        return open_run(universe.specs[index], labels)
     except SynthError as exc:
         raise SynthError(f'universe: asset "{universe.symbols[index]}": {exc}') from None
 
 
-def make_block(np: Any, universe: Universe, assets: range, runs: Any = None) -> Block:
+def make_block(
+    np: Any, universe: Universe, assets: range, runs: Any = None, labels: bool = False
+) -> Block:
     """Every bar of the assets in ``assets``, in one batch (``runs``: their fresh runs, made
-    here when not given)."""
+    here, with their labels when ``labels``, when not given)."""
     if runs is None:
-        runs = [asset_run(universe, i) for i in assets]
+        runs = [asset_run(universe, i, labels) for i in assets]
     batch, counts = fill_runs(list(runs))
     return Block(assets.start, raw_columns(np, batch, 0, 0), list(counts))
 
 
-def make_blocks(np: Any, universe: Universe, threads: int | None) -> list[Block]:
+def make_blocks(
+    np: Any, universe: Universe, threads: int | None, labels: bool = False
+) -> list[Block]:
     """The universe's blocks, made on ``threads`` threads (default one per core)."""
-    return for_blocks(universe, threads, lambda assets: make_block(np, universe, assets))
+    return for_blocks(
+        universe, threads, lambda assets: make_block(np, universe, assets, labels=labels)
+    )
 
 
 def for_blocks(universe: Universe, threads: int | None, work: Any) -> list[Any]:

@@ -11,8 +11,9 @@ from __future__ import annotations
 import copy
 import math
 import re
+from collections.abc import Iterator, Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any, Iterator, Mapping, Sequence, Union
+from typing import Any, TypeGuard, Union
 
 from .. import _json
 from ..errors import SynthError
@@ -33,7 +34,7 @@ def _fail(message: str) -> SynthError:
     return SynthError(f"universe: {message}")
 
 
-def is_universe(value: Any) -> bool:
+def is_universe(value: Any) -> TypeGuard[UniverseLike]:
     """Whether ``value`` is a universe (a document with "assets", or a Universe)."""
     if isinstance(value, Universe):
         return True
@@ -128,28 +129,28 @@ class Universe:
     factor_seed: int
     factors: tuple[str, ...]
     symbols: tuple[str, ...]
-    specs: tuple[dict, ...]
-    jumps: dict | None = None
+    specs: tuple[dict[str, Any], ...]
+    jumps: dict[str, Any] | None = None
 
     def __len__(self) -> int:
         return len(self.symbols)
 
-    def __iter__(self) -> Iterator[tuple[str, dict]]:
+    def __iter__(self) -> Iterator[tuple[str, dict[str, Any]]]:
         return iter(zip(self.symbols, self.specs))
 
     @property
     def bars(self) -> int:
-        return self.specs[0]["bars"]
+        return int(self.specs[0]["bars"])
 
     @property
     def start_ts(self) -> int:
-        return self.specs[0].get("start_ts", _CLOCK_DEFAULTS["start_ts"])
+        return int(self.specs[0].get("start_ts", _CLOCK_DEFAULTS["start_ts"]))
 
     @property
     def bar_secs(self) -> int:
-        return self.specs[0].get("bar_secs", _CLOCK_DEFAULTS["bar_secs"])
+        return int(self.specs[0].get("bar_secs", _CLOCK_DEFAULTS["bar_secs"]))
 
-    def spec(self, symbol: str) -> dict:
+    def spec(self, symbol: str) -> dict[str, Any]:
         """The expanded spec of asset ``symbol`` (a copy)."""
         try:
             return copy.deepcopy(self.specs[self.symbols.index(symbol)])
@@ -206,7 +207,7 @@ def _read_document(value: UniverseLike) -> Mapping[str, Any]:
     return value
 
 
-def _asset(entry: Any, index: int, symbols: set[str]) -> tuple[str, dict]:
+def _asset(entry: Any, index: int, symbols: set[str]) -> tuple[str, dict[str, Any]]:
     if not isinstance(entry, Mapping):
         raise _fail(f"asset {index} must be an object with symbol, spec and loadings")
     symbol = entry.get("symbol")
@@ -230,7 +231,7 @@ def _asset(entry: Any, index: int, symbols: set[str]) -> tuple[str, dict]:
     return symbol, copy.deepcopy(dict(spec))
 
 
-def _check_clock(symbols: list[str], specs: list[dict]) -> None:
+def _check_clock(symbols: list[str], specs: list[dict[str, Any]]) -> None:
     first = specs[0]
     for symbol, spec in zip(symbols, specs):
         for key in _CLOCK:
@@ -243,7 +244,7 @@ def _check_clock(symbols: list[str], specs: list[dict]) -> None:
                 )
 
 
-def _scale_vols(spec: dict, vol: Any, symbol: str) -> None:
+def _scale_vols(spec: dict[str, Any], vol: Any, symbol: str) -> None:
     """Asset volatility ``vol``: the first regime's vol becomes ``vol`` and every other
     regime keeps its ratio to the first."""
     if isinstance(vol, bool) or not isinstance(vol, (int, float)) or not vol >= 0.0:
@@ -273,7 +274,7 @@ def load_universe(value: UniverseLike) -> Universe:
     if not isinstance(entries, list) or not entries:
         raise _fail("assets must be a non-empty list")
     symbols: list[str] = []
-    specs: list[dict] = []
+    specs: list[dict[str, Any]] = []
     for index, entry in enumerate(entries):
         symbol, spec = _asset(entry, index, set(symbols))
         symbols.append(symbol)
@@ -304,8 +305,8 @@ def load_universe(value: UniverseLike) -> Universe:
 
 
 def _from_correlation(
-    doc: Mapping[str, Any], entries: list, symbols: list[str], specs: list[dict]
-) -> tuple[list[str], list[tuple[list[float], dict]]]:
+    doc: Mapping[str, Any], entries: list[Any], symbols: list[str], specs: list[dict[str, Any]]
+) -> tuple[list[str], list[tuple[list[float], dict[str, Any]]]]:
     from .correlation import loadings_from_correlation
 
     for symbol, entry in zip(symbols, entries):

@@ -9,7 +9,8 @@ from __future__ import annotations
 
 import threading
 from collections import OrderedDict
-from typing import Any, Mapping
+from collections.abc import Mapping
+from typing import Any
 
 from .. import _json
 from .._columns import FactorPath
@@ -19,10 +20,10 @@ MAX_SHARED_VALUES = 1 << 23
 _KEPT = 4
 
 _lock = threading.Lock()
-_paths: OrderedDict[tuple, FactorPath] = OrderedDict()
+_paths: OrderedDict[tuple[Any, ...], FactorPath] = OrderedDict()
 
 
-def _key(factors: Mapping[str, Any]) -> tuple | None:
+def _key(factors: Mapping[str, Any]) -> tuple[Any, ...] | None:
     try:
         jumps = factors.get("jumps")
         jumps_key = None if jumps is None else (jumps["rate"], jumps["mean"], jumps["vol"])

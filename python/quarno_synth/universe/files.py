@@ -10,8 +10,9 @@ from __future__ import annotations
 
 import contextlib
 import os
+from collections.abc import Callable
 from pathlib import Path
-from typing import Any, Callable
+from typing import Any
 
 from .._schema import TABLES
 from .blocks import for_blocks, make_block
@@ -28,16 +29,18 @@ def universe_paths(directory: Path, symbol: str, fmt: str) -> dict[str, Path]:
 
 def write_universe(
     universe: UniverseLike,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     fmt: str,
     *,
     book: str = "long",
     batch_bars: int | None = None,
     threads: int | None = None,
     on_asset: Callable[[str], None] | None = None,
+    labels: bool = False,
 ) -> dict[str, dict[str, int]]:
-    """Write every asset's tables as ``fmt`` ("parquet" or "csv") under ``directory``;
-    returns each symbol's row counts. Every asset is checked before any file is made."""
+    """Write every asset's tables as ``fmt`` ("parquet" or "csv") under ``directory``
+    (``labels=True``: the bars' labels appended to the candles); returns each symbol's row
+    counts. Every asset is checked before any file is made."""
     from .._memory import default_batch_bars
     from ..writers import prepare_run, write_run
 
@@ -45,7 +48,7 @@ def write_universe(
     runs = {}
     for symbol, spec in u:  # checks every asset before anything is written
         try:
-            runs[symbol] = prepare_run(spec, fmt, book)
+            runs[symbol] = prepare_run(spec, fmt, book, labels)
         except ValueError as exc:
             raise type(exc)(f'universe: asset "{symbol}": {exc}') from None
     root = Path(directory)
@@ -69,7 +72,7 @@ def write_universe(
 
 def _parquet_blocks(
     u: Universe,
-    runs: list,
+    runs: list[Any],
     root: Path,
     book: str,
     threads: int | None,
@@ -95,7 +98,9 @@ def _parquet_blocks(
                 table: batches[table].slice(int(starts[table][i]), rows[table][i])
                 for table in TABLES
             }
-            _write_asset(pa, pq, u.symbols[index], parts, root, book, block.raw.depth)
+            _write_asset(
+                pa, pq, u.symbols[index], parts, root, book, block.raw.depth, block.raw.labels
+            )
             written.append({table: part.num_rows for table, part in parts.items()})
             if on_asset is not None:
                 on_asset(u.symbols[index])
@@ -106,7 +111,7 @@ def _parquet_blocks(
 
 
 def _write_asset(
-    pa: Any, pq: Any, symbol: str, parts: dict, root: Path, book: str, depth: int
+    pa: Any, pq: Any, symbol: str, parts: dict[str, Any], root: Path, book: str, depth: int, labels: bool
 ) -> None:
     """The asset's four files under temporary names, renamed once all are complete."""
     from ..frames import arrow_schema
@@ -118,7 +123,7 @@ def _write_asset(
     try:
         for table, final in finals.items():
             final.parent.mkdir(parents=True, exist_ok=True)
-            schema = arrow_schema(pa, table, book, depth)
+            schema = arrow_schema(pa, table, book, depth, labels)
             dictionary = [name for name in schema.names if name in _DICTIONARY]
             with open(temps[table], "wb") as f:
                 writer = pq.ParquetWriter(f, schema, use_dictionary=dictionary)

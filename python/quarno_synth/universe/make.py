@@ -86,7 +86,7 @@ def make_universe(
         start_price = round(rng.uniform(20.0, 200.0), 2)
         vol = rng.uniform(0.01, 0.03)
         row: list[float] = []
-        for k, (group, size) in enumerate(groups):
+        for k, (_group, size) in enumerate(groups):
             if k == 0 and size == 0:
                 row.append(rng.uniform(0.3, 0.7))
             elif size:

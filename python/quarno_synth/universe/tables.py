@@ -9,10 +9,11 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import os
-from typing import Any, Callable, Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any
 
 from .._optional import require
-from .._options import check_book
+from .._options import check_book, check_labels
 from .._schema import TABLES
 from ..errors import SynthError
 from .blocks import for_blocks, make_block, make_blocks
@@ -30,7 +31,7 @@ def worker_count(threads: int | None, items: int) -> int:
     return threads
 
 
-def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int | None) -> list:
+def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int | None) -> list[Any]:
     """``make(item)`` for every item, results in order, on ``threads`` threads (default: one
     per core)."""
     workers = worker_count(threads, len(items))
@@ -41,20 +42,26 @@ def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int 
 
 
 def map_assets(
-    universe: Universe, make: Callable[[dict], Any], threads: int | None = None
+    universe: Universe, make: Callable[[dict[str, Any]], Any], threads: int | None = None
 ) -> list[Any]:
     """``make(spec)`` for every asset, in the universe's order, on ``threads`` threads."""
     return parallel_map(make, universe.specs, threads)
 
 
 def universe_arrow(
-    universe: UniverseLike, *, book: str = "long", threads: int | None = None
+    universe: UniverseLike,
+    *,
+    book: str = "long",
+    threads: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Any]:
     """Arrow tables "candles", "trades", "book" and "funding" of every asset, each with a
-    leading ``symbol`` column (dictionary of the symbols), assets in universe order."""
+    leading ``symbol`` column (dictionary of the symbols), assets in universe order;
+    ``labels=True`` appends the bars' labels to the candles."""
     from ..frames import arrow_batches, arrow_schema
 
     check_book(book)
+    check_labels(labels)
     pa = require("pyarrow", "arrow", "universe tables")
     np = require("numpy", "arrow", "universe tables")
     u = load_universe(universe)
@@ -64,7 +71,7 @@ def universe_arrow(
 
     def block_batches(assets: range) -> tuple[int, dict[str, Any]]:
         # converted in the worker too: one block's conversion overlaps another's native run
-        block = make_block(np, u, assets)
+        block = make_block(np, u, assets, labels=labels)
         batches = {}
         for table, batch in arrow_batches(pa, np, block.raw, book).items():
             codes = pa.array(block.codes(np, table, book))
@@ -76,7 +83,7 @@ def universe_arrow(
     depth = blocks[0][0]
     out = {}
     for table in TABLES:
-        schema = arrow_schema(pa, table, book, depth).insert(0, symbol)
+        schema = arrow_schema(pa, table, book, depth, labels).insert(0, symbol)
         out[table] = pa.Table.from_batches([b[table] for _, b in blocks], schema=schema)
     return out
 
@@ -90,13 +97,18 @@ def _check_wide(u: Universe, book: str, what: str = 'book="wide"') -> None:
 
 
 def universe_frames(
-    universe: UniverseLike, *, book: str = "long", threads: int | None = None
+    universe: UniverseLike,
+    *,
+    book: str = "long",
+    threads: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Any]:
     """pandas DataFrames of ``universe_arrow``'s tables: ``symbol`` categorical, the other
     columns as ``generate_frames`` makes them, a fresh row index."""
     from ..frames import _pandas_tables
 
     check_book(book)
+    check_labels(labels)
     pd = require("pandas", "pandas", "universe tables")
     np = require("numpy", "pandas", "universe tables")
     u = load_universe(universe)
@@ -104,7 +116,7 @@ def universe_frames(
     dtype = pd.CategoricalDtype(list(u.symbols))
 
     def block_frames(assets: range) -> dict[str, Any]:
-        block = make_block(np, u, assets)
+        block = make_block(np, u, assets, labels=labels)
         frames = _pandas_tables(pd, np, block.raw, book)
         for table, frame in frames.items():
             symbol = pd.Categorical.from_codes(block.codes(np, table, book), dtype=dtype)
@@ -116,28 +128,37 @@ def universe_frames(
 
 
 def universe_polars(
-    universe: UniverseLike, *, book: str = "long", threads: int | None = None
+    universe: UniverseLike,
+    *,
+    book: str = "long",
+    threads: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Any]:
     """polars DataFrames of ``universe_arrow``'s tables (``symbol`` categorical)."""
     from ..tables import polars_tables
 
     pl = require("polars", "polars", "universe tables")
-    return polars_tables(pl, universe_arrow(universe, book=book, threads=threads))
+    return polars_tables(pl, universe_arrow(universe, book=book, threads=threads, labels=labels))
 
 
 def universe_arrays(
-    universe: UniverseLike, *, book: str = "long", threads: int | None = None
+    universe: UniverseLike,
+    *,
+    book: str = "long",
+    threads: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Any]:
     """numpy columns of every table as ``generate_arrays`` makes them, each with a leading
     ``symbol`` column of int32 codes into the entry "symbols" (the symbols in order)."""
     from ..arrays import book_sides, table_arrays
 
     check_book(book)
+    check_labels(labels)
     np = require("numpy", "numpy", "universe tables")
     u = load_universe(universe)
     _check_wide(u, book, "generate_arrays (its book_levels entry)")
-    blocks = make_blocks(np, u, threads)
-    parts: dict[str, list] = {table: [] for table in (*TABLES, "book_levels")}
+    blocks = make_blocks(np, u, threads, labels)
+    parts: dict[str, list[Any]] = {table: [] for table in (*TABLES, "book_levels")}
     for block in blocks:
         tables = table_arrays(np, block.raw, book)
         tables["book_levels"] = book_sides(block.raw)
@@ -159,20 +180,23 @@ def universe_batches(
     batch_bars: int | None = None,
     arrow: bool = False,
     book: str = "long",
+    labels: bool = False,
 ) -> Iterator[dict[str, Any]]:
     """Every asset's batches, asset after asset, each table with a leading ``symbol``."""
     from ..frames import iter_batches
 
     u = load_universe(universe)
-    pa = require("pyarrow", "arrow", "iter_batches(arrow=True)") if arrow else None
-    pd = None if arrow else require("pandas", "pandas", "iter_batches")
+    pa: Any = require("pyarrow", "arrow", "iter_batches(arrow=True)") if arrow else None
+    pd: Any = None if arrow else require("pandas", "pandas", "iter_batches")
     np = require("numpy", "numpy", "iter_batches")
     symbols = list(u.symbols)
     # every asset is checked before the first batch
     runs = []
     for symbol, spec in u:
         try:
-            runs.append(iter_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book))
+            runs.append(
+                iter_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book, labels=labels)
+            )
         except SynthError as exc:
             raise SynthError(f'universe: asset "{symbol}": {exc}') from None
 
