@@ -111,7 +111,14 @@ def _parquet_blocks(
 
 
 def _write_asset(
-    pa: Any, pq: Any, symbol: str, parts: dict[str, Any], root: Path, book: str, depth: int, labels: bool
+    pa: Any,
+    pq: Any,
+    symbol: str,
+    parts: dict[str, Any],
+    root: Path,
+    book: str,
+    depth: int,
+    labels: bool,
 ) -> None:
     """The asset's four files under temporary names, renamed once all are complete."""
     from ..frames import arrow_schema

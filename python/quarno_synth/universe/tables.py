@@ -31,7 +31,9 @@ def worker_count(threads: int | None, items: int) -> int:
     return threads
 
 
-def parallel_map(make: Callable[[Any], Any], items: Sequence[Any], threads: int | None) -> list[Any]:
+def parallel_map(
+    make: Callable[[Any], Any], items: Sequence[Any], threads: int | None
+) -> list[Any]:
     """``make(item)`` for every item, results in order, on ``threads`` threads (default: one
     per core)."""
     workers = worker_count(threads, len(items))
