@@ -292,3 +292,23 @@ def test_cli_makes_and_writes_a_universe(tmp_path, capsys):
     assert main(["sweep", str(path), "--workers", "1", "-o", str(tmp_path / "s")]) == 0
     swept = ds.dataset(tmp_path / "s" / "candles", partitioning="hive").to_table()
     assert swept.sort_by("symbol").equals(table.sort_by("symbol"))
+
+
+def test_fill_runs_refuses_runs_that_do_not_stack():
+    from quarno_synth._columns import Run, fill_runs
+
+    def run(depth=2, labels=False):
+        return Run(json.dumps(asset_spec(1, bars=5, book_depth=depth)), labels=labels)
+
+    used = run()
+    used.next_batch(1)
+    for runs, message in [
+        ([], "needs at least one run"),
+        ([run(), run(depth=3)], "share a book depth"),
+        ([run(), run(labels=True)], "all have labels or none"),
+        ([run(), used], "fresh runs only"),
+    ]:
+        with pytest.raises(ValueError, match=message):
+            fill_runs(runs)
+    batch, counts = fill_runs([run(labels=True), run(labels=True)])
+    assert batch.labels and [bars for bars, _, _ in counts] == [5, 5]
