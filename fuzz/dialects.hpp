@@ -47,6 +47,42 @@ inline bool is_extension_validation_message(std::string_view m) {
     return false;
 }
 
+// "factors...: message" for a check of a universe asset's factors; counts and
+// indices are any decimal number.
+inline bool is_factors_validation_message(std::string_view m) {
+    const auto skip_number = [](std::string_view& s) {
+        std::size_t digits = 0;
+        while (digits < s.size() && s[digits] >= '0' && s[digits] <= '9') ++digits;
+        s.remove_prefix(digits);
+        return digits > 0;
+    };
+    const auto eat = [](std::string_view& s, std::string_view head) {
+        if (s.substr(0, head.size()) != head) return false;
+        s.remove_prefix(head.size());
+        return true;
+    };
+    for (std::string_view known : {
+             "factors: count must be > 0",
+             "factors: count must be <= 4096",
+             "factors.jumps: rate must be within [0, 1]",
+             "factors.jumps: mean must be finite",
+             "factors.jumps: vol must be finite and >= 0",
+         }) {
+        if (m == known) return true;
+    }
+    std::string_view rest = m;
+    if (!eat(rest, "factors.loadings") &&
+        !(eat(rest, "factors.regimes.") &&
+          (eat(rest, "trend") || eat(rest, "range") || eat(rest, "crash") || eat(rest, "vol")))) {
+        return false;
+    }
+    if (rest == ": sum of squared loadings must be <= 1") return true;
+    std::string_view entry = rest;
+    if (eat(entry, "[") && skip_number(entry) && entry == "]: must be finite") return true;
+    return eat(rest, ": must have one entry per factor (") && skip_number(rest) &&
+           eat(rest, "), not ") && skip_number(rest) && rest.empty();
+}
+
 inline void check_dialects(const Result<spec::GenSpec, spec::SynthError>& classic,
                            const Result<spec::GenSpec, spec::SynthError>& extended) {
     if (classic) {
@@ -59,7 +95,8 @@ inline void check_dialects(const Result<spec::GenSpec, spec::SynthError>& classi
         auto valid = spec::validate(extended.value());
         if (!valid) {
             const std::string& m = valid.error().message;
-            require(is_validation_message(m) || is_extension_validation_message(m),
+            require(is_validation_message(m) || is_extension_validation_message(m) ||
+                        is_factors_validation_message(m),
                     "unknown validation message of an extended spec", m);
         }
     } else if (!extension_may_differ(classic.error().message)) {

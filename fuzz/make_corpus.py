@@ -52,6 +52,12 @@ SPECS = [
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
     '"garch":{"alpha":0.5,"gamma":1,"beta":0.1},"tails":{"df":2}}],'
     '"microstructure":[1,0,0]}',
+    # a universe asset: factors with per-kind loadings and common jumps
+    '{"seed":7,"bars":4,"start_price":100.0,"regimes":[{"kind":"crash","len":4,"drift":0.001,'
+    '"vol":0.02}],"microstructure":[1,1.0,0.0],"factors":{"seed":5,"count":2,'
+    '"loadings":[0.5,0.3],"regimes":{"crash":[0.8,0.3]},"jumps":{"rate":0.1,"mean":-3,"vol":1}}}',
+    '{"seed":7,"bars":1,"start_price":1,"regimes":[["vol",1,0,0]],"microstructure":[1,0,0],'
+    '"factors":{"seed":1,"count":2,"loadings":[0.9,0.9],"jumps":{"rate":2,"mean":0,"vol":0}}}',
 ]
 READER = [
     "",

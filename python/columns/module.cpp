@@ -7,6 +7,7 @@
 
 #include "batch_type.hpp"
 #include "errors.hpp"
+#include "factor_path_type.hpp"
 #include "run_type.hpp"
 #include "synth/columns.hpp"
 #include "synth/synth.hpp"
@@ -32,7 +33,10 @@ PyObject* csv_header(PyObject*, PyObject* args) {
 }
 
 int exec_module(PyObject* module) {
-    if (!load_synth_error() || !init_batch_types(module) || !init_run_type(module)) return -1;
+    if (!load_synth_error() || !init_batch_types(module) || !init_run_type(module) ||
+        !init_factor_path_type(module)) {
+        return -1;
+    }
     return PyModule_AddStringConstant(module, "__version__", std::string(kVersion).c_str());
 }
 
@@ -40,6 +44,10 @@ PyMethodDef module_methods[] = {
     {"csv_header", csv_header, METH_VARARGS,
      "csv_header(table, book_depth, ticks=False, /)\n--\n\n"
      "The CSV header line of a table, with its line end; a tick run's trades have ts_ns."},
+    {"fill_runs", fill_runs, METH_O,
+     "fill_runs(runs, /)\n--\n\n"
+     "Every bar of each fresh Run (one book depth), run after run, in one Batch made with the\n"
+     "lock released; returns (batch, [(bars, trades, funding_points) per run])."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,9 +7,11 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "batch_type.hpp"
 #include "errors.hpp"
+#include "factor_path_type.hpp"
 #include "synth/columns.hpp"
 
 namespace synth::columns {
@@ -53,14 +55,20 @@ class BusyGuard {
 };
 
 PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"spec_json", "document", "labels", nullptr};
+    static const char* keywords[] = {"spec_json", "document", "labels", "factors", nullptr};
     const char* data = nullptr;
     Py_ssize_t size = 0;
     int document = 0;
     int labels = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$pp:Run", const_cast<char**>(keywords),
-                                     &data, &size, &document, &labels)) {
+    PyObject* factors = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$ppO:Run", const_cast<char**>(keywords),
+                                     &data, &size, &document, &labels, &factors)) {
         return nullptr;
+    }
+    std::shared_ptr<const generate::FactorPath> shared;
+    if (factors != Py_None) {
+        shared = factor_path_of(factors);
+        if (!shared) return nullptr;
     }
     const std::string_view text(data, static_cast<std::size_t>(size));
     return guarded([&]() -> PyObject* {
@@ -70,7 +78,8 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             raise_error(spec.error());
             return nullptr;
         }
-        auto run = generate::Run::start(spec.value(), generate::RunOptions{labels != 0});
+        auto run = generate::Run::start(spec.value(), generate::RunOptions{labels != 0},
+                                        std::move(shared));
         if (!run) {
             raise_error(run.error());
             return nullptr;
@@ -190,6 +199,153 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
     return guarded([&] { return fill_batch(state, count); });
 }
 
+// Every bar of each fresh run, one run after another, into one batch: the
+// columns of a block of assets sharing a book depth, made with the lock
+// released (taken back between runs to look for a pending signal).
+PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
+    if (!PyList_Check(runs)) {
+        PyErr_SetString(PyExc_TypeError, "runs must be a list of Run");
+        return nullptr;
+    }
+    const Py_ssize_t n = PyList_Size(runs);
+    std::vector<RunState*> states;
+    states.reserve(static_cast<std::size_t>(n));
+    // The runs stay alive while the lock is released, whatever happens to the list.
+    struct Owned {
+        std::vector<PyObject*> objects;
+        ~Owned() {
+            for (PyObject* object : objects) Py_DECREF(object);
+        }
+    } owned;
+    owned.objects.reserve(static_cast<std::size_t>(n));
+    std::uint64_t bars = 0;
+    double trade_rate_bars = 0.0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GetItem(runs, i);  // borrowed
+        if (PyObject_IsInstance(item, type) != 1) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "runs must hold Run objects");
+            return nullptr;
+        }
+        Py_INCREF(item);
+        owned.objects.push_back(item);
+        RunState& state = state_of(item);
+        const generate::Run& run = state.run;
+        if (run.bars_done() != 0 || state.interrupted) {
+            PyErr_SetString(PyExc_ValueError, "fill_runs takes fresh runs only");
+            return nullptr;
+        }
+        if (!states.empty() && run.spec().microstructure.book_depth !=
+                                   states.front()->run.spec().microstructure.book_depth) {
+            PyErr_SetString(PyExc_ValueError, "the runs of one batch share a book depth");
+            return nullptr;
+        }
+        if (!states.empty() && run.labels() != states.front()->run.labels()) {
+            PyErr_SetString(PyExc_ValueError, "the runs of one batch all have labels or none");
+            return nullptr;
+        }
+        bars += run.spec().bars;
+        trade_rate_bars +=
+            run.spec().microstructure.trade_rate * static_cast<double>(run.spec().bars);
+        states.push_back(&state);
+    }
+    if (states.empty()) {
+        PyErr_SetString(PyExc_ValueError, "fill_runs needs at least one run");
+        return nullptr;
+    }
+    const auto& micro = states.front()->run.spec().microstructure;
+    const double mean_rate = trade_rate_bars / static_cast<double>(bars);
+    const generate::Run& first = states.front()->run;
+    if (auto budget = generate::check_batch_budget(bars, micro.book_depth, mean_rate,
+                                                   generate::physical_memory_bytes(),
+                                                   first.extra_bytes_per_bar());
+        !budget) {
+        raise_error(budget.error());
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        bool idle = false;
+        if (!states[i]->busy.compare_exchange_strong(idle, true)) {
+            for (std::size_t j = 0; j < i; ++j) states[j]->busy.store(false);
+            PyErr_SetString(PyExc_RuntimeError, "Run is already generating on another thread");
+            return nullptr;
+        }
+    }
+    struct Release {
+        std::vector<RunState*>& states;
+        ~Release() {
+            for (RunState* state : states) state->busy.store(false);
+        }
+    } release{states};
+
+    // One reservation for the block, made with the lock held (a failure is
+    // MemoryError before anything is drawn): every run appends to it.
+    std::size_t expected_trades = 0;
+    std::size_t funding_points = 0;
+    for (const RunState* state : states) {
+        const generate::Run& run = state->run;
+        const auto& funding = run.spec().microstructure.funding;
+        expected_trades += run.expected_trades(run.spec().bars);
+        funding_points += funding ? run.spec().bars / funding->interval_bars : 0;
+    }
+    auto batch = std::make_unique<generate::ColumnBatch>();
+    batch->reset(0, bars, micro.book_depth, expected_trades, funding_points, first.labels());
+    PyObject* counts = PyList_New(static_cast<Py_ssize_t>(states.size()));
+    if (counts == nullptr) return nullptr;
+    std::optional<spec::SynthError> failure;
+    PyThreadState* saved = PyEval_SaveThread();
+    std::size_t trades = 0;
+    std::size_t funding = 0;
+    for (std::size_t i = 0; i < states.size() && !failure; ++i) {
+        generate::Run& run = states[i]->run;
+        std::optional<Result<std::uint64_t, spec::SynthError>> made;
+        try {
+            made.emplace(run.extend(run.bars_left(), *batch));
+        } catch (const std::bad_alloc&) {
+            // Part of the run was drawn and lost: it cannot resume.
+            PyEval_RestoreThread(saved);
+            Py_DECREF(counts);
+            for (std::size_t j = i; j < states.size(); ++j) states[j]->interrupted = true;
+            return PyErr_NoMemory();
+        }
+        if (!*made) {
+            failure = std::move(*made).error();
+            break;
+        }
+        states[i]->bars_done.store(run.bars_done());
+        const std::size_t run_trades = batch->trade_ts.size() - trades;
+        const std::size_t run_funding = batch->funding_ts.size() - funding;
+        trades += run_trades;
+        funding += run_funding;
+        PyEval_RestoreThread(saved);
+        PyObject* entry = Py_BuildValue("(KKK)", static_cast<unsigned long long>(run.spec().bars),
+                                        static_cast<unsigned long long>(run_trades),
+                                        static_cast<unsigned long long>(run_funding));
+        if (entry == nullptr || PyErr_CheckSignals() < 0) {
+            Py_XDECREF(entry);
+            Py_DECREF(counts);
+            for (std::size_t j = i + 1; j < states.size(); ++j) states[j]->interrupted = true;
+            return nullptr;
+        }
+        PyList_SetItem(counts, static_cast<Py_ssize_t>(i), entry);  // steals entry
+        saved = PyEval_SaveThread();
+    }
+    PyEval_RestoreThread(saved);
+    if (failure) {
+        Py_DECREF(counts);
+        raise_error(*failure);
+        return nullptr;
+    }
+    batch->first_bar = 0;
+    PyObject* made = new_batch(std::move(*batch));
+    if (made == nullptr) {
+        Py_DECREF(counts);
+        return nullptr;
+    }
+    return Py_BuildValue("(NN)", made, counts);
+}
+
+PyObject* run_type_object = nullptr;  // the Run type, owned by the module
+
 PyObject* get_bars(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(spec_of(self).bars);
 }
@@ -263,14 +419,15 @@ PyGetSetDef run_getset[] = {
 };
 
 constexpr const char kRunDoc[] =
-    "Run(spec_json, *, document=False, labels=False)\n--\n\n"
+    "Run(spec_json, *, document=False, labels=False, factors=None)\n--\n\n"
     "A generation run made batch by batch.\n"
     "\n"
     "spec_json is a spec text (document=False: read like Synth's constructor reads it, with\n"
     "line and column in errors) or one JSON document holding the spec (document=True: read\n"
     "like a command's \"spec\" member), in the extended language: the classic fields and\n"
     "the extension members. A rejected spec raises SynthError. labels=True fills every\n"
-    "batch's label_regime, label_kind, label_sigma and label_jump columns.";
+    "batch's label_regime, label_kind, label_sigma and label_jump columns. factors is a\n"
+    "FactorPath that a spec with universe factors reads instead of drawing the same path itself.";
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>(kRunDoc)},
@@ -289,11 +446,18 @@ PyType_Spec run_spec = {"quarno_synth._columns.Run", sizeof(PyRun), 0, Py_TPFLAG
 bool init_run_type(PyObject* module) {
     PyObject* type = PyType_FromSpec(&run_spec);
     if (type == nullptr) return false;
+    Py_INCREF(type);
     if (PyModule_AddObject(module, "Run", type) < 0) {
+        Py_DECREF(type);
         Py_DECREF(type);
         return false;
     }
+    run_type_object = type;
     return true;
+}
+
+PyObject* fill_runs(PyObject*, PyObject* runs) {
+    return guarded([&] { return fill_runs_body(runs, run_type_object); });
 }
 
 }  // namespace synth::columns

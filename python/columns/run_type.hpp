@@ -8,4 +8,9 @@ namespace synth::columns {
 // Creates the Run type and adds it to the module; false with an exception set.
 bool init_run_type(PyObject* module);
 
+// fill_runs(runs): every bar of each fresh Run (sharing one book depth), run
+// after run, in one Batch; returns (batch, [(bars, trades, funding points)
+// per run]).
+PyObject* fill_runs(PyObject* module, PyObject* runs);
+
 }  // namespace synth::columns

@@ -11,13 +11,23 @@ from .frames import generate_arrow, generate_frames, generate_polars, iter_batch
 from .plot import plot, plot_run
 from .sweep import generate_dataset
 from .tables import to_arrow, to_pandas, to_polars
+from .universe import (
+    Universe,
+    correlation_facts,
+    cross_section,
+    load_universe,
+    make_universe,
+)
 from .writers import write_csv, write_parquet
 
 __all__ = [
     "EXAMPLES",
     "Synth",
+    "Universe",
     "SynthError",
     "__version__",
+    "correlation_facts",
+    "cross_section",
     "example_spec",
     "example_text",
     "generate",
@@ -28,6 +38,8 @@ __all__ = [
     "generate_polars",
     "generate_text",
     "iter_batches",
+    "load_universe",
+    "make_universe",
     "open_synth",
     "plot",
     "plot_run",

@@ -5,6 +5,22 @@ from typing import final
 __version__: str
 
 def csv_header(table: str, book_depth: int, ticks: bool = False, /) -> bytes: ...
+def fill_runs(runs: list[Run], /) -> tuple[Batch, list[tuple[int, int, int]]]: ...
+
+@final
+class FactorPath:
+    """A universe's factor shocks for its first bars, shared read-only by asset runs."""
+
+    def __new__(
+        cls, seed: int, count: int, bars: int, jumps: tuple[float, float, float] | None = None
+    ) -> FactorPath: ...
+    @property
+    def seed(self) -> int: ...
+    @property
+    def count(self) -> int: ...
+    @property
+    def bars(self) -> int: ...
+    def shocks(self) -> bytes: ...
 
 @final
 class ColumnBuffer:
@@ -38,7 +54,14 @@ class Batch:
 class Run:
     """A generation run made batch by batch."""
 
-    def __new__(cls, spec_json: str, *, document: bool = False, labels: bool = False) -> Run: ...
+    def __new__(
+        cls,
+        spec_json: str,
+        *,
+        document: bool = False,
+        labels: bool = False,
+        factors: FactorPath | None = None,
+    ) -> Run: ...
     @property
     def seed(self) -> int: ...
     @property

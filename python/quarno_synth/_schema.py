@@ -7,6 +7,7 @@ asks in the long ``book``).
 
 from __future__ import annotations
 
+from functools import lru_cache
 from typing import Any
 
 TABLES = ("candles", "trades", "book", "funding")
@@ -124,8 +125,10 @@ def native_table_name(table: str, book: str, labels: bool = False) -> str:
     return "book_wide" if table == "book" and book == "wide" else table
 
 
+@lru_cache(maxsize=1024)
 def arrow_type(pa: Any, name: str) -> Any:
-    """The Arrow type of column ``name`` (``pa`` is the pyarrow module)."""
+    """The Arrow type of column ``name`` (``pa`` is the pyarrow module); cached, since a
+    timestamp type with a time zone takes long to make."""
     kind = column_kind(name)
     if kind == "timestamp":
         return pa.timestamp("s", tz="UTC")

@@ -112,6 +112,12 @@ def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> 
     Times: a candle's ``ts`` is its bar's open time; the book's and the trades' ``ts`` too in a
     classic run (priced at the close), the bar's close time for the book of a tick run.
     """
+    from .universe.document import is_universe
+
+    if is_universe(spec):
+        from .universe.tables import universe_arrays
+
+        return universe_arrays(spec, book=book, labels=labels)
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
     raw = concat_raw(np, whole_run(np, spec, labels))

@@ -36,13 +36,18 @@ __all__ = [
 
 
 def open_run(spec: Spec, labels: bool = False) -> Run:
-    """A native run of ``spec`` in the extended language: a dict or list is read as a
-    command's "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec
-    raises SynthError. With ``labels`` every batch carries the bars' labels."""
+    """A native run of ``spec`` in the extended language: a dict or list is read as a command's
+    "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec raises
+    SynthError. With ``labels`` every batch carries the bars' labels.
+
+    A spec with universe factors reads them from the process's shared factor path."""
+    from .universe.factor_paths import shared_path
+
     labels = check_labels(labels)
     if is_text(spec):
-        return Run(as_text(spec), labels=labels)
-    return Run(to_json(spec), document=True, labels=labels)
+        text = as_text(spec)
+        return Run(text, labels=labels, factors=shared_path(text))
+    return Run(to_json(spec), document=True, labels=labels, factors=shared_path(spec))
 
 
 def check_spec(spec: Spec) -> None:

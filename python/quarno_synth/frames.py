@@ -16,6 +16,7 @@ from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
 from .tables import polars_tables, time_indexed, titled_candles
+from .universe.document import is_universe
 
 __all__ = [
     "arrow_batches",
@@ -117,6 +118,10 @@ def generate_frames(
     are stamped with the bar's open time too but priced at its close; with
     ``microstructure.ticks`` the book is stamped with the bar's close time and every trade has
     its own time in ``ts_ns``.
+    A universe (a document with "assets", see ``quarno_synth.universe``) gives every asset's
+    tables one after another with a leading categorical ``symbol`` column, assets made on
+    threads; the same holds for ``generate_arrow``, ``generate_polars`` and
+    ``generate_arrays``.
 
     Parameters
     ----------
@@ -151,6 +156,10 @@ def generate_frames(
     >>> frames["candles"].columns.tolist()
     ['ts', 'open', 'high', 'low', 'close', 'volume']
     """
+    if is_universe(spec):
+        from .universe.tables import universe_frames
+
+        return universe_frames(spec, book=book, labels=labels)
     check_book(book)
     check_index(index)
     pd = require("pandas", "pandas", "generate_frames")
@@ -232,6 +241,10 @@ def arrow_batches(pa: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any
 def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the Arrow tables of ``to_arrow(generate(spec))`` (nulls stay
     null); ``book="wide"`` as for ``generate_frames``."""
+    if is_universe(spec):
+        from .universe.tables import universe_arrow
+
+        return universe_arrow(spec, book=book, labels=labels)
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
@@ -250,6 +263,10 @@ def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> d
 def generate_polars(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return its tables as polars DataFrames (made from ``generate_arrow``),
     the same as ``to_polars(generate(spec))``."""
+    if is_universe(spec):
+        from .universe.tables import universe_polars
+
+        return universe_polars(spec, book=book, labels=labels)
     pl = require("polars", "polars", "generate_polars")
     require("pyarrow", "polars", "generate_polars")
     return polars_tables(pl, generate_arrow(spec, book=book, labels=labels))
@@ -276,8 +293,13 @@ def iter_batches(
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
     columns. ``labels``, ``index`` and ``titled`` shape the tables as in ``generate_frames``.
     The spec is checked at once; a run that fails later raises after the batches before the
-    failure were handed out.
+    failure were handed out. A universe gives every asset's batches in turn, each table with
+    a leading ``symbol`` column.
     """
+    if is_universe(spec):
+        from .universe.tables import universe_batches
+
+        return universe_batches(spec, batch_bars=batch_bars, arrow=arrow, book=book, labels=labels)
     check_book(book)
     check_index(index)
     if arrow and (index is not None or titled):

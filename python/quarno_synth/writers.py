@@ -232,6 +232,13 @@ def _write_directory(
     batch_bars: int | None,
     labels: bool,
 ) -> dict[str, Path]:
+    from .universe.document import is_universe
+
+    if is_universe(spec):
+        from .universe.files import write_universe
+
+        write_universe(spec, directory, fmt, book=book, batch_bars=batch_bars, labels=labels)
+        return {table: Path(directory) / table for table in TABLES}
     run = prepare_run(spec, fmt, book, labels)
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
@@ -252,6 +259,9 @@ def write_parquet(
     ``funding.parquet`` in ``directory`` (created when missing), batch by batch.
 
     The four files appear together, only once all are complete; a run that fails leaves none.
+    A universe is written as a dataset partitioned by symbol,
+    ``directory/<table>/symbol=<S>/part-0.parquet``; the paths returned are then the table
+    directories.
 
     Parameters
     ----------

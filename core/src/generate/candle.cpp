@@ -7,12 +7,17 @@
 namespace synth::generate {
 
 BarMove draw_move(const spec::Regime& regime, double open, double anchor, SeededRng& rng) {
+    return move_from_innovation(regime, open, anchor, rng.next_normal(), rng);
+}
+
+BarMove move_from_innovation(const spec::Regime& regime, double open, double anchor, double e,
+                             SeededRng& rng) {
     BarMove move;
-    move.z = rng.next_normal();
+    move.z = e;
     move.open = open;
     move.sigma = regime.vol;
-    move.f = log_return(regime, move.z, open, anchor);
-    finish_candle(move, regime.vol, std::fabs(move.z), rng);
+    move.f = log_return(regime, e, open, anchor);
+    finish_candle(move, regime.vol, std::fabs(e), rng);
     return move;
 }
 

@@ -19,7 +19,7 @@ struct BarMove {
     double low = 0.0;
     double close = 0.0;
     double volume = 0.0;
-    double z = 0.0;      // the classic stream's normal shock
+    double z = 0.0;      // the classic stream's normal shock (mixed, for a universe asset)
     double sigma = 0.0;  // the conditional vol used (the regime's vol for a classic bar)
     double jump = 0.0;   // the jump added to the log return, 0 when none
 };
@@ -64,6 +64,12 @@ inline void finish_candle(BarMove& move, double width, double shock_size, Seeded
 // Draws the bar's four uniforms (normal shock, range width, volume) and
 // computes its unrounded move.
 BarMove draw_move(const spec::Regime& regime, double open, double anchor, SeededRng& rng);
+
+// The same move for a unit-variance innovation `e` the caller drew (a
+// universe asset's normal shock mixed with the shared factors); draws the
+// range width and volume uniforms, which follow `e`.
+BarMove move_from_innovation(const spec::Regime& regime, double open, double anchor, double e,
+                             SeededRng& rng);
 
 bool is_finite(const BarMove& move);
 

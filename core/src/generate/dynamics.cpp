@@ -97,7 +97,8 @@ std::uint64_t draw_poisson(double limit, SeededRng& rng) {
 
 BarMove draw_dynamic_move(const spec::Regime& regime, const RegimeDynamics& dynamics, double open,
                           double anchor, bool first_bar, VarianceCarry& carry,
-                          DynamicStreams& streams, SeededRng& rng) {
+                          DynamicStreams& streams, SeededRng& rng, FactorModel* factors,
+                          std::uint64_t bar) {
     BarMove move;
     move.open = open;
     move.z = rng.next_normal();
@@ -110,6 +111,7 @@ BarMove draw_dynamic_move(const spec::Regime& regime, const RegimeDynamics& dyna
             2.0;
         e = move.z * std::sqrt(dynamics.df_minus_2 / chi2);
     }
+    if (factors != nullptr) e = factors->innovation(regime.kind, bar, e);
 
     // Conditional variance: GJR recursion on the previous bar's shock and
     // variance, whatever regime that bar was in.

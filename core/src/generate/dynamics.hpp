@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "generate/candle.hpp"
+#include "generate/factors.hpp"
 #include "generate/rng.hpp"
 #include "spec/model.hpp"
 
@@ -79,9 +80,12 @@ inline void carry_classic(VarianceCarry& carry, double vol, double z) {
 // classic bar does (normal shock, range width, volume), the tails stream for
 // the chi-square of a Student-t innovation and the jumps stream for the jump
 // count and sizes. `first_bar`: the run's first bar, whose variance is vol^2.
+// A universe asset passes its `factors` (else null): the unit-variance
+// innovation of bar `bar` is mixed with them before sigma scales it.
 BarMove draw_dynamic_move(const spec::Regime& regime, const RegimeDynamics& dynamics, double open,
                           double anchor, bool first_bar, VarianceCarry& carry,
-                          DynamicStreams& streams, SeededRng& rng);
+                          DynamicStreams& streams, SeededRng& rng, FactorModel* factors = nullptr,
+                          std::uint64_t bar = 0);
 
 // A Gamma(d + 1/3) variate by Marsaglia and Tsang's method (shape above 1),
 // its normals from `normals` and its uniforms from `rng`, the same stream.

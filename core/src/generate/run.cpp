@@ -29,7 +29,8 @@ std::optional<TickStage> tick_stage(const spec::GenSpec& spec) {
 
 }  // namespace
 
-Run::Run(const spec::GenSpec& spec, RunOptions options)
+Run::Run(const spec::GenSpec& spec, RunOptions options,
+         std::shared_ptr<const FactorPath> shared_factors)
     : spec_(spec),
       options_(options),
       rng_(SeededRng::from_seed(spec.seed)),
@@ -45,9 +46,12 @@ Run::Run(const spec::GenSpec& spec, RunOptions options)
       ticks_(tick_stage(spec)),
       price_(spec.start_price),
       anchor_(spec.start_price),
-      ts_(spec.start_ts) {}
+      ts_(spec.start_ts) {
+    if (spec.factors) factors_.emplace(*spec.factors, spec.bars, std::move(shared_factors));
+}
 
-Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions options) {
+Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions options,
+                                         std::shared_ptr<const FactorPath> shared_factors) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
     }
@@ -60,7 +64,7 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions o
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
-    return Run(spec, options);
+    return Run(spec, options, std::move(shared_factors));
 }
 
 std::size_t Run::expected_trades(std::uint64_t bars) const {
@@ -69,6 +73,27 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
     // Mean plus four standard deviations of the Poisson total.
     const double mean = mean_trades_per_bar(rate, ticks()) * static_cast<double>(bars);
     return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
+}
+
+BarMove Run::draw_bar(const spec::Regime& regime) {
+    // One branch per bar keeps the classic bar as it always was. A universe
+    // asset mixes its unit-variance innovation with the shared factors before
+    // vol or the conditional sigma scales it, on either path.
+    FactorModel* factors = factors_ ? &*factors_ : nullptr;
+    if (has_dynamics_ && dynamics_[regime_index_].active) {
+        return draw_dynamic_move(regime, dynamics_[regime_index_], price_, anchor_, bar_ == 0,
+                                 carry_, streams_, rng_, factors, bar_);
+    }
+    BarMove move;
+    if (factors != nullptr) {
+        const double z = rng_.next_normal();
+        move = move_from_innovation(regime, price_, anchor_,
+                                    factors->innovation(regime.kind, bar_, z), rng_);
+    } else {
+        move = draw_move(regime, price_, anchor_, rng_);
+    }
+    if (carry_variance_) carry_classic(carry_, regime.vol, move.z);
+    return move;
 }
 
 void Run::append_labels(ColumnBatch& batch, const BarMove& move) const {
@@ -103,12 +128,7 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
         if (position_ == 0) {
             anchor_ = price_;
         }
-        // One branch per bar keeps the classic bar as it always was.
-        const bool dynamic = has_dynamics_ && dynamics_[regime_index_].active;
-        const BarMove move = dynamic ? draw_dynamic_move(regime, dynamics_[regime_index_], price_,
-                                                         anchor_, bar_ == 0, carry_, streams_, rng_)
-                                     : draw_move(regime, price_, anchor_, rng_);
-        if (carry_variance_ && !dynamic) carry_classic(carry_, regime.vol, move.z);
+        const BarMove move = draw_bar(regime);
         if (!is_finite(move)) {
             failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
                                         "price walk produced a non-finite value"};

@@ -7,12 +7,14 @@
 // made in one batch or in many.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/result.hpp"
 #include "generate/batch.hpp"
 #include "generate/dynamics.hpp"
+#include "generate/factors.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
 #include "generate/ticks.hpp"
@@ -29,8 +31,11 @@ class Run {
   public:
     // Validates the spec (its error is returned unchanged), refuses a book
     // too deep for one bar to fit in memory, and seeds the streams; nothing is
-    // drawn yet.
-    static Result<Run, spec::SynthError> start(const spec::GenSpec& spec, RunOptions options = {});
+    // drawn yet. A spec with factors reads them from `shared_factors` when
+    // that path matches them, else draws the same path itself.
+    static Result<Run, spec::SynthError> start(
+        const spec::GenSpec& spec, RunOptions options = {},
+        std::shared_ptr<const FactorPath> shared_factors = nullptr);
 
     const spec::GenSpec& spec() const { return spec_; }
     bool labels() const { return options_.labels; }
@@ -60,7 +65,9 @@ class Run {
     Result<std::uint64_t, spec::SynthError> extend(std::uint64_t max_bars, ColumnBatch& batch);
 
   private:
-    Run(const spec::GenSpec& spec, RunOptions options);
+    Run(const spec::GenSpec& spec, RunOptions options,
+        std::shared_ptr<const FactorPath> shared_factors);
+    BarMove draw_bar(const spec::Regime& regime);
     void append_labels(ColumnBatch& batch, const BarMove& move) const;
 
     spec::GenSpec spec_;
@@ -78,6 +85,7 @@ class Run {
     std::vector<double> scales_;
     FundingWindow funding_;
     std::optional<TickStage> ticks_;
+    std::optional<FactorModel> factors_;
 
     double price_;
     double anchor_;

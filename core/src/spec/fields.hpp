@@ -5,7 +5,8 @@
 //   (std::uint64_t&, std::string_view expected)  u64 and usize fields
 //   (std::int64_t&), (double&), (RegimeKind&), (Session&), (std::vector<Regime>&),
 //   (Microstructure&), and (std::optional<R>&) for an optional record R
-//   (null or absent: no record)
+//   (null or absent: no record), (std::vector<double>&) and
+//   (std::optional<std::vector<double>>&) number lists, (KindLoadings&)
 #include <cstddef>
 
 #include "spec/messages.hpp"
@@ -47,6 +48,18 @@ template <>
 struct RecordOf<Ticks> {
     static constexpr Record value = Record::Ticks;
 };
+template <>
+struct RecordOf<FactorSpec> {
+    static constexpr Record value = Record::FactorSpec;
+};
+template <>
+struct RecordOf<KindLoadings> {
+    static constexpr Record value = Record::KindLoadings;
+};
+template <>
+struct RecordOf<CommonJumps> {
+    static constexpr Record value = Record::CommonJumps;
+};
 
 // `index` is below the record's field count.
 template <class Reader>
@@ -64,8 +77,10 @@ auto read_field(GenSpec& spec, std::size_t index, Reader&& read) {
             return read(spec.bar_secs);
         case 5:
             return read(spec.regimes);
-        default:
+        case 6:
             return read(spec.microstructure);
+        default:
+            return read(spec.factors);
     }
 }
 
@@ -146,6 +161,48 @@ auto read_field(Tails& tails, std::size_t, Reader&& read) {
 
 template <class Reader>
 auto read_field(Jumps& jumps, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(jumps.rate);
+        case 1:
+            return read(jumps.mean);
+        default:
+            return read(jumps.vol);
+    }
+}
+
+template <class Reader>
+auto read_field(FactorSpec& factors, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(factors.seed, kExpectedU64);
+        case 1:
+            return read(factors.count, kExpectedUsize);
+        case 2:
+            return read(factors.loadings);
+        case 3:
+            return read(factors.regimes);
+        default:
+            return read(factors.jumps);
+    }
+}
+
+template <class Reader>
+auto read_field(KindLoadings& loadings, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(loadings.trend);
+        case 1:
+            return read(loadings.range);
+        case 2:
+            return read(loadings.crash);
+        default:
+            return read(loadings.vol);
+    }
+}
+
+template <class Reader>
+auto read_field(CommonJumps& jumps, std::size_t index, Reader&& read) {
     switch (index) {
         case 0:
             return read(jumps.rate);

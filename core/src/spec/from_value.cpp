@@ -123,6 +123,19 @@ Status read_optional(const JsonValue& v, std::optional<R>& out, Dialect dialect)
     return Unit{};
 }
 
+Status read_numbers(const JsonValue& v, std::vector<double>& out) {
+    const json::JsonArray* arr = v.as_array();
+    if (arr == nullptr) return parse_error(invalid_type(describe_value(v), kExpectedSequence));
+    out.clear();
+    out.reserve(arr->size());
+    for (const JsonValue& element : *arr) {
+        double x = 0.0;
+        if (Status read = read_f64(element, x); !read) return read;
+        out.push_back(x);
+    }
+    return Unit{};
+}
+
 // Reads one field's value into the member the field map hands over.
 struct ValueReader {
     const JsonValue& v;
@@ -139,6 +152,23 @@ struct ValueReader {
     template <class R>
     Status operator()(std::optional<R>& out) const {
         return read_optional(v, out, dialect);
+    }
+    Status operator()(std::vector<double>& out) const { return read_numbers(v, out); }
+    Status operator()(std::optional<std::vector<double>>& out) const {
+        if (v.is_null()) {
+            out.reset();
+            return Unit{};
+        }
+        std::vector<double> numbers;
+        if (Status read = read_numbers(v, numbers); !read) return read;
+        out = std::move(numbers);
+        return Unit{};
+    }
+    Status operator()(KindLoadings& out) const {
+        Result<KindLoadings, SynthError> loadings = read_record<KindLoadings>(v, dialect);
+        if (!loadings) return Err{std::move(loadings).error()};
+        out = std::move(loadings).value();
+        return Unit{};
     }
     Status operator()(Microstructure& out) const {
         Result<Microstructure, SynthError> micro = read_record<Microstructure>(v, dialect);

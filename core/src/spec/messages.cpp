@@ -11,8 +11,8 @@ namespace {
 // Every record's fields in declaration order: its classic fields, then its
 // extension members. A new extension member is one more name here, one more
 // case in fields.hpp and its checks in validate_extensions.cpp.
-constexpr std::array<std::string_view, 7> kGenSpecFields = {
-    "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure"};
+constexpr std::array<std::string_view, 8> kGenSpecFields = {
+    "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure", "factors"};
 constexpr std::array<std::string_view, 7> kRegimeFields = {"kind",  "len",   "drift", "vol",
                                                            "garch", "tails", "jumps"};
 constexpr std::array<std::string_view, 5> kMicrostructureFields = {
@@ -23,6 +23,9 @@ constexpr std::array<std::string_view, 3> kGarchFields = {"alpha", "gamma", "bet
 constexpr std::array<std::string_view, 1> kTailsFields = {"df"};
 constexpr std::array<std::string_view, 3> kJumpsFields = {"rate", "mean", "vol"};
 constexpr std::array<std::string_view, 2> kTicksFields = {"clustering", "session"};
+constexpr std::array<std::string_view, 5> kFactorSpecFields = {"seed", "count", "loadings",
+                                                               "regimes", "jumps"};
+constexpr std::array<std::string_view, 4> kKindLoadingsFields = {"trend", "range", "crash", "vol"};
 
 struct RecordTable {
     std::span<const std::string_view> fields;
@@ -48,6 +51,14 @@ RecordTable table_of(Record record) {
             return {kJumpsFields, kJumpsFields.size(), "struct Jumps"};
         case Record::Ticks:
             return {kTicksFields, kTicksFields.size(), "struct Ticks"};
+        // Records reached only through extension members: their leading
+        // "classic" fields are the required ones, the rest may be left out.
+        case Record::FactorSpec:
+            return {kFactorSpecFields, 3, "struct FactorSpec"};
+        case Record::KindLoadings:
+            return {kKindLoadingsFields, 0, "struct KindLoadings"};
+        case Record::CommonJumps:
+            return {kJumpsFields, kJumpsFields.size(), "struct CommonJumps"};
     }
     return {};
 }

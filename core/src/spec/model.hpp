@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "spec/factors.hpp"
+
 namespace synth::spec {
 
 enum class RegimeKind : std::uint8_t { trend, range, crash, vol };
@@ -85,6 +87,8 @@ struct GenSpec {
     std::int64_t bar_secs = kDefaultBarSecs;
     std::vector<Regime> regimes;
     Microstructure microstructure;
+    // Extension: the asset's loadings on a universe's shared factors.
+    std::optional<FactorSpec> factors;
     bool operator==(const GenSpec&) const = default;
 };
 

@@ -246,6 +246,19 @@ class TextDecoder {
         Status operator()(Session& out) const { return d.kind_field(&out); }
         Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
         Status operator()(Microstructure& out) const { return d.record(out); }
+        Status operator()(KindLoadings& out) const { return d.record(out); }
+        Status operator()(std::vector<double>& out) const { return d.number_list(&out); }
+        Status operator()(std::optional<std::vector<double>>& out) const {
+            if (d.lex_.skip_whitespace() == 'n') {
+                if (auto ok = d.lex_.read_literal("null"); !ok) return ok;
+                out.reset();
+                return Unit{};
+            }
+            std::vector<double> numbers;
+            if (auto ok = d.number_list(&numbers); !ok) return ok;
+            out = std::move(numbers);
+            return Unit{};
+        }
         template <class R>
         Status operator()(std::optional<R>& out) const {
             return d.optional_record(&out);
@@ -360,6 +373,29 @@ class TextDecoder {
             Regime regime;
             if (auto ok = record(regime); !ok) return ok;
             out->push_back(regime);
+        }
+        lex_.bump();
+        lex_.leave();
+        return Unit{};
+    }
+
+    Status number_list(std::vector<double>* out) {
+        int c = lex_.skip_whitespace();
+        if (c != '[') {
+            auto s = scalar();
+            if (!s) return Err{std::move(s).error()};
+            return Err{value_error(invalid_type(describe(s.value()), kExpectedSequence))};
+        }
+        if (auto ok = lex_.enter(); !ok) return ok;
+        lex_.bump();
+        out->clear();
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_element(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
+            double x = 0.0;
+            if (auto ok = float_field(&x); !ok) return ok;
+            out->push_back(x);
         }
         lex_.bump();
         lex_.leave();

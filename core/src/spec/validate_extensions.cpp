@@ -96,7 +96,10 @@ Result<Unit, SynthError> validate_extensions(const GenSpec& spec) {
             if (auto ok = check_jumps(*r.jumps, i); !ok) return ok;
         }
     }
-    if (spec.microstructure.ticks) return check_ticks(spec);
+    if (spec.microstructure.ticks) {
+        if (auto ok = check_ticks(spec); !ok) return ok;
+    }
+    if (spec.factors) return validate_factors(*spec.factors);
     return Unit{};
 }
 

@@ -46,6 +46,11 @@ def generate_dataset(
     ``path/manifest.json`` records every run: its spec text, row counts and file digests, or
     its error. A run whose spec is rejected or fails is recorded and the others go on.
 
+    ``spec`` may be a universe: one run per asset, partitioned by ``symbol``
+    (``path/<table>/symbol=<S>/part-0.parquet``), or with ``seeds`` by seed and symbol
+    (``seed=<N>/symbol=<S>``: the universe of seed N has every asset's seed and the factor
+    seed moved by N). Tasks take blocks of consecutive assets.
+
     Runs go to ``executor`` when given (any ``concurrent.futures.Executor``), else to a pool of
     ``max_workers`` processes (all cores by default; 1 runs them in this process). A directory
     holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is

@@ -20,6 +20,7 @@ from .._spec_text import (
 )
 from ..batches import check_spec
 from ..errors import SynthError
+from ..universe.document import is_universe
 from .errors import SweepError
 
 _SEED_LIMIT = 2**64
@@ -104,6 +105,8 @@ def plan(spec: Spec | None, seeds: Any, specs: Sequence[Spec] | None) -> list[Ru
         seeds = parse_seeds(seeds)
     elif seeds is not None:
         seeds = checked_seeds(seeds if isinstance(seeds, range) else list(seeds), repr(seeds))
+    if spec is not None and is_universe(spec):
+        return _universe_runs(spec, seeds)
     if spec is not None:
         if seeds is None:
             raise SweepError("a sweep over one spec needs seeds (e.g. seeds=range(1000))")
@@ -114,6 +117,8 @@ def plan(spec: Spec | None, seeds: Any, specs: Sequence[Spec] | None) -> list[Ru
     listed = list(specs)
     if not listed:
         raise SweepError("specs is empty: give at least one spec")
+    if any(is_universe(item) for item in listed):
+        raise SweepError("a universe goes in spec= (with or without seeds), not in specs=")
     return _grid_runs(listed, seeds)
 
 
@@ -125,6 +130,33 @@ def _seed_runs(spec: Spec, seeds: Sequence[int]) -> list[Run]:
         return [Run(i, (("seed", s),), text, str(exc), 0) for i, s in enumerate(seeds)]
     cost = run_cost(value)
     return [Run(i, (("seed", s),), with_seed(value, s), None, cost) for i, s in enumerate(seeds)]
+
+
+def _universe_runs(universe: Any, seeds: Sequence[int] | None) -> list[Run]:
+    """One run per asset (per seed): partitions symbol=S, or seed=N/symbol=S where the
+    universe of seed N has every asset seed and the factor seed moved by N."""
+    from .. import _json
+    from ..universe.document import load_universe
+
+    try:
+        loaded = load_universe(universe)
+    except SynthError as exc:
+        raise SweepError(str(exc)) from None
+    runs: list[Run] = []
+    for seed in seeds if seeds is not None else [None]:
+        shifted = loaded if seed is None else loaded.shifted(seed)
+        for symbol, asset in shifted:
+            keys: tuple[tuple[str, Any], ...] = (("symbol", symbol),)
+            if seed is not None:
+                keys = (("seed", seed), *keys)
+            text = _json.dumps(asset)
+            try:
+                _read(asset)
+            except SynthError as exc:
+                runs.append(Run(len(runs), keys, text, f'asset "{symbol}": {exc}', 0))
+                continue
+            runs.append(Run(len(runs), keys, text, None, run_cost(asset)))
+    return runs
 
 
 def _grid_runs(specs: list[Spec], seeds: Sequence[int] | None) -> list[Run]:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import threading
 from pathlib import Path
 from typing import Any
 
@@ -11,6 +12,7 @@ from .._options import CLI_FORMATS
 from .._schema import BOOK_FORMS
 from ..errors import SynthError
 from ..files import table_paths, write_text
+from ..universe.document import is_universe
 from ..writers import prepare_run, write_run
 from .common import (
     LABELS_HELP,
@@ -73,6 +75,15 @@ def command(args: argparse.Namespace) -> int:
     label, text = read_spec(args)
     warn_classic_rate_of(text)
     progress = Progress.for_terminal() if (to_files or out_file is not None) else Progress(False)
+    if is_universe(text):
+        if out_dir is None:
+            raise UserError(
+                f"{label} is a universe: write its tables with --format csv or "
+                "--format parquet and -o DIR"
+            )
+        return _universe(
+            label, text, args.format, args.book or "long", args.labels, out_dir, progress
+        )
     if out_dir is not None:
         return _tables(
             label, text, args.format, args.book or "long", args.labels, out_dir, progress
@@ -112,4 +123,41 @@ def _tables(
         progress.finish()
         raise UserError(f"{label}: {exc}", 1) from None
     progress.finish(f"wrote 4 {fmt} files ({sum(rows.values()):,} rows) to {out_dir}")
+    return 0
+
+
+def _universe(
+    label: str, text: str, fmt: str, book: str, labels: bool, out_dir: Path, progress: Progress
+) -> int:
+    """Every asset into its partition, DIR/<table>/symbol=<S>/part-0.<fmt>, on all cores."""
+    from ..universe.document import load_universe
+    from ..universe.files import write_universe
+
+    try:
+        universe = load_universe(text)
+    except SynthError as exc:
+        raise UserError(f"{label}: {exc}", 1) from None
+    progress.step(f"generating {len(universe):,} assets x {universe.bars:,} bars")
+    done = [0]
+    lock = threading.Lock()
+
+    def on_asset(symbol: str) -> None:  # called from the writer threads
+        with lock:
+            done[0] += 1
+            progress.count(done[0], len(universe))
+
+    rows: dict[str, dict[str, int]] = {}
+
+    def write_files() -> None:
+        rows.update(
+            write_universe(universe, out_dir, fmt, book=book, on_asset=on_asset, labels=labels)
+        )
+
+    try:
+        write(out_dir, write_files)
+    except SynthError as exc:
+        progress.finish()
+        raise UserError(f"{label}: {exc}", 1) from None
+    total = sum(sum(r.values()) for r in rows.values())
+    progress.finish(f"wrote {len(rows):,} assets ({total:,} rows) as {fmt} to {out_dir}")
     return 0

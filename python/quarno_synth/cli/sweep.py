@@ -12,6 +12,7 @@ from typing import Any
 from .. import sweep
 from .._optional import require
 from .._schema import BOOK_FORMS
+from ..universe.document import is_universe
 from .common import LABELS_HELP, UserError, add_spec_source, decode, read_spec
 from .progress import Progress
 
@@ -20,7 +21,8 @@ def add_parser(commands: Any) -> None:
     parser = commands.add_parser(
         "sweep",
         help="many runs into one Parquet dataset",
-        description="Run one spec over many seeds, or every spec of a file, on all cores or a "
+        description="Run one spec over many seeds, or every spec of a file, or every asset of a "
+        "universe (over seeds too), on all cores or a "
         "Dask cluster, into one Parquet dataset with a manifest. Started again with the same "
         "arguments, it finishes an interrupted sweep.",
     )
@@ -64,7 +66,14 @@ def _read_spec_lines(name: str) -> list[str]:
 def command(args: argparse.Namespace) -> int:
     if args.specs is not None and (args.spec is not None or args.example is not None):
         raise UserError("give SPEC (or --example) with --seeds, or --specs FILE, not both")
-    if args.specs is None and args.seeds is None:
+    spec: str | None = None
+    specs: list[str] | None = None
+    if args.specs is not None:
+        specs = _read_spec_lines(args.specs)
+    else:
+        spec = read_spec(args)[1]
+    # a universe sweeps its assets (partition symbol), over seeds too when given
+    if args.specs is None and args.seeds is None and not is_universe(spec):
         raise UserError("a sweep over one spec needs --seeds START:STOP (e.g. --seeds 0:1000)")
     if args.workers is not None and args.workers < 1:
         raise UserError(f"--workers must be at least 1, not {args.workers}")
@@ -75,13 +84,6 @@ def command(args: argparse.Namespace) -> int:
         seeds = sweep.parse_seeds(args.seeds) if args.seeds is not None else None
     except sweep.SweepError as exc:
         raise UserError(str(exc)) from None
-    spec: str | None = None
-    specs: list[str] | None = None
-    if args.specs is not None:
-        specs = _read_spec_lines(args.specs)
-    else:
-        spec = read_spec(args)[1]
-
     out = Path(args.output)
     progress = Progress.for_terminal()
     progress.step("sweep")

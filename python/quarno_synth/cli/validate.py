@@ -8,6 +8,7 @@ from typing import Any
 
 from ..batches import check_spec
 from ..errors import SynthError
+from ..universe.document import is_universe, load_universe
 from .common import add_spec_source, read_spec, warn_classic_rate_of
 
 
@@ -15,8 +16,9 @@ def add_parser(commands: Any) -> None:
     val = commands.add_parser(
         "validate",
         help="check a spec",
-        description="Print ok, or the reason the spec is rejected. Extension members (garch, "
-        "tails, jumps, ...) are accepted: they work with --format csv and parquet.",
+        description="Print ok, or the reason the spec (or universe) is rejected. Extension "
+        "members (garch, tails, jumps, ...) are accepted: they work with --format csv and "
+        "parquet.",
     )
     add_spec_source(val)
 
@@ -24,7 +26,14 @@ def add_parser(commands: Any) -> None:
 def command(args: argparse.Namespace) -> int:
     _, text = read_spec(args)
     try:
-        check_spec(text)
+        if is_universe(text):
+            for symbol, spec in load_universe(text):  # every asset, as it will be run
+                try:
+                    check_spec(spec)
+                except SynthError as exc:
+                    raise SynthError(f'universe: asset "{symbol}": {exc}') from None
+        else:
+            check_spec(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1
