@@ -1,0 +1,321 @@
+"""Fitting a spec to a real price series: an alternative history, or new futures, of a market.
+
+``fit(data)`` reads closes (and high/low when present), fits a Gaussian Markov-switching model
+to the log returns (Baum-Welch; the number of states 1..4 by BIC when ``regimes="auto"``),
+decodes the most likely state path (Viterbi), maps each state to a regime kind with drift and
+vol estimated for that kind's formula and, with ``dynamics``, fits each state's GJR-GARCH,
+Student-t tails and jumps. The spec replays the states in their historical order and lengths
+(``schedule="replay"``), or carries the states and their transition matrix as a ``chain`` from
+which every seed draws its own schedule (``schedule="chain"``).
+
+Why a Markov-switching model: it gives the regimes and the transition matrix a chain needs in
+one likelihood, the states are directly readable as calm and turbulent markets, and its fit is
+deterministic from a fixed start (states seeded by quantiles of the rolling variance).
+
+Fitted numbers are rounded to SIGNIFICANT significant digits, so the same data and arguments
+give the same spec text.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass, field
+from typing import Any
+
+from ._optional import require
+
+np = require("numpy", "numpy", "quarno_synth.fit")
+require("scipy", "fit", "quarno_synth.fit")
+
+from ._fit.data import DataError, Series, read_series  # noqa: E402
+from ._fit.garch import fit_dynamics  # noqa: E402
+from ._fit.hmm import select, viterbi  # noqa: E402
+from ._fit.kinds import CRASH_MEAN, CRASH_VAR, classify  # noqa: E402
+from ._fit.micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps  # noqa: E402
+
+__all__ = ["DataError", "FitReport", "fit"]
+
+SIGNIFICANT = 4
+DEFAULT_START_TS = 1700000000
+REPORT_SEEDS = 20
+SECONDS_PER_YEAR = 365.25 * 86400.0
+_SCHEDULES = ("replay", "chain")
+
+
+def _sig(x: float, digits: int = SIGNIFICANT) -> float:
+    return float(f"{x:.{digits}g}") if x != 0.0 else 0.0
+
+
+def annual_vol(closes: Any, bars_per_year: float) -> float:
+    r = np.diff(np.log(np.asarray(closes, dtype=np.float64)))
+    return float(r.std() * math.sqrt(bars_per_year))
+
+
+def max_drawdown(closes: Any) -> float:
+    """The largest fall from a running peak, as a share of the peak."""
+    c = np.asarray(closes, dtype=np.float64)
+    return float((1.0 - c / np.maximum.accumulate(c)).max())
+
+
+@dataclass
+class FitReport:
+    """What ``fit`` found: one row per regime state, the timeline and the scores."""
+
+    spec: dict[str, Any]
+    states: list[dict[str, Any]]  # kind, parameters and statistics per state
+    transitions: Any  # (K, K) state transition shares of the decoded path
+    bics: dict[int, float]  # BIC per number of states tried
+    timeline: Any  # state of every bar (returns), numpy int array
+    closes: Any  # the real closes
+    times: Any  # their timestamps in seconds, or None
+    bars_per_year: float
+    spread_bps: float
+    spread_source: str  # "corwin_schultz" or "default"
+    column: str
+    _scores: dict[int, Any] = field(default_factory=dict, repr=False)
+
+    @property
+    def kinds(self) -> list[str]:
+        return [self.states[s]["kind"] for s in self.timeline]
+
+    def timeline_frame(self) -> Any:
+        """One row per bar: ts (when known), close at the bar's end, state and kind."""
+        pd = require("pandas", "pandas", "FitReport.timeline_frame")
+        columns: dict[str, Any] = {}
+        if self.times is not None:
+            columns["ts"] = pd.to_datetime(self.times[1:], unit="s", utc=True)
+        columns["close"] = self.closes[1:]
+        columns["state"] = self.timeline
+        columns["kind"] = pd.Categorical(self.kinds, categories=["trend", "range", "crash", "vol"])
+        return pd.DataFrame(columns)
+
+    def synthetic_closes(self, seeds: int = REPORT_SEEDS) -> list[Any]:
+        from .facts import spec_closes
+
+        base = int(self.spec["seed"])
+        return list(spec_closes(self.spec, range(base, base + seeds)))
+
+    def scorecard(self, seeds: int = REPORT_SEEDS) -> Any:
+        """The real series' stylized facts beside ``seeds`` runs of the fitted spec (mean, std,
+        5 % and 95 %), with the annualised vol and the maximum drawdown added."""
+        if seeds in self._scores:
+            return self._scores[seeds]
+        from . import facts
+
+        runs = self.synthetic_closes(seeds)
+        table = facts.compare(self.closes, runs)
+        extra = {
+            "annual_vol": (annual_vol(self.closes, self.bars_per_year),
+                           [annual_vol(c, self.bars_per_year) for c in runs]),
+            "max_drawdown": (max_drawdown(self.closes), [max_drawdown(c) for c in runs]),
+        }
+        pd = facts._pandas()
+        for name, (real, values) in extra.items():
+            v = np.asarray(values)
+            row = {
+                "real": real,
+                "mean": float(v.mean()),
+                "std": float(v.std(ddof=1)) if len(v) > 1 else 0.0,
+                "p05": float(np.quantile(v, 0.05)),
+                "p95": float(np.quantile(v, 0.95)),
+            }
+            if pd is not None:
+                table.loc[name] = [row[c] for c in table.columns]
+            else:
+                table[name] = row
+        self._scores[seeds] = table
+        return table
+
+    def summary(self) -> str:
+        """The fitted states as a small text table."""
+        lines = [
+            f"{len(self.states)} regime states (BIC: "
+            + ", ".join(f"{k}: {v:.1f}" for k, v in self.bics.items())
+            + f"), spread {self.spread_bps:.4g} bps ({self.spread_source})",
+            f"{'state':>5} {'kind':>6} {'share':>6} {'drift':>11} {'vol':>9}  dynamics",
+        ]
+        for i, s in enumerate(self.states):
+            dyn = []
+            if "garch" in s:
+                g = s["garch"]
+                dyn.append(f"garch {g['alpha']:.3g}/{g['gamma']:.3g}/{g['beta']:.3g}")
+            if "tails" in s:
+                dyn.append(f"df {s['tails']['df']:.3g}")
+            if "jumps" in s:
+                j = s["jumps"]
+                dyn.append(f"jumps {j['rate']:.3g}x({j['mean']:.3g}+-{j['vol']:.3g})")
+            lines.append(
+                f"{i:>5} {s['kind']:>6} {s['share']:>6.1%} {s['drift']:>11.4g} {s['vol']:>9.4g}  "
+                + ", ".join(dyn)
+            )
+        return "\n".join(lines)
+
+
+def _check_args(regimes: Any, schedule: Any, seed: Any, bars: Any) -> None:
+    if regimes != "auto" and not (
+        isinstance(regimes, int) and not isinstance(regimes, bool) and 1 <= regimes <= 4
+    ):
+        raise ValueError(f"regimes must be \"auto\" or a number of states from 1 to 4, not {regimes!r}")
+    if schedule not in _SCHEDULES:
+        raise ValueError(f"schedule must be \"replay\" or \"chain\", not {schedule!r}")
+    if not isinstance(seed, int) or isinstance(seed, bool) or not 0 <= seed < 2**64:
+        raise ValueError(f"seed must be an integer from 0 to 2**64 - 1, not {seed!r}")
+    if bars is not None:
+        if schedule != "chain":
+            raise ValueError("bars is for schedule=\"chain\"; a replay has the data's length")
+        if not isinstance(bars, int) or isinstance(bars, bool) or bars < 1:
+            raise ValueError(f"bars must be a positive integer, not {bars!r}")
+
+
+def _state_members(kind_fit: Any, dynamics: bool) -> tuple[dict[str, Any], dict[str, Any]]:
+    """The regime members (without len) of one state, and its statistics for the report."""
+    kind, drift, vol = kind_fit.kind, kind_fit.drift, kind_fit.vol
+    extra: dict[str, Any] = {}
+    if dynamics:
+        dyn = fit_dynamics(kind_fit.residuals)
+        if dyn.jumps is not None:
+            rate, mean, jvol = dyn.jumps
+            # the jumps carry part of the mean and of the variance
+            if kind == "trend":
+                drift = drift - rate * mean
+            diffusive = math.sqrt(dyn.variance)
+            if kind == "crash":
+                vol = diffusive / math.sqrt(CRASH_VAR)
+                drift = -max(0.0, -(kind_fit.drift - rate * mean) + CRASH_MEAN * vol)
+            else:
+                vol = diffusive
+            extra["jumps"] = {"rate": _sig(rate), "mean": _sig(mean), "vol": _sig(jvol)}
+        if dyn.garch is not None:
+            alpha, gamma, beta = (_sig(x) if x >= 1e-4 else 0.0 for x in dyn.garch)
+            if alpha + gamma > 0.0:
+                extra = {"garch": {"alpha": alpha, "gamma": gamma, "beta": beta}, **extra}
+        if dyn.df is not None:
+            tails = {"tails": {"df": _sig(dyn.df, 3)}}
+            extra = {**({"garch": extra["garch"]} if "garch" in extra else {}), **tails,
+                     **({"jumps": extra["jumps"]} if "jumps" in extra else {})}
+    members = {"kind": kind, "drift": _sig(drift), "vol": _sig(vol), **extra}
+    return members, {"drift_t": kind_fit.drift_t, "reversion_t": kind_fit.reversion_t}
+
+
+def _runs(path: Any) -> list[tuple[int, int]]:
+    """(state, length) of each stretch of the path."""
+    edges = np.flatnonzero(np.diff(path)) + 1
+    starts = np.concatenate(([0], edges))
+    stops = np.concatenate((edges, [len(path)]))
+    return [(int(path[a]), int(b - a)) for a, b in zip(starts, stops)]
+
+
+def _path_transitions(path: Any, k: int, fallback: Any) -> Any:
+    counts = np.zeros((k, k))
+    np.add.at(counts, (path[:-1], path[1:]), 1.0)
+    rows = counts.sum(axis=1)
+    shares = np.where(rows[:, None] > 0, counts / np.maximum(rows, 1.0)[:, None], fallback)
+    return shares
+
+
+def _rounded_rows(matrix: Any) -> list[list[float]]:
+    """Off-diagonal shares to 6 significant digits; the diagonal takes the rest of 1."""
+    rows = []
+    for i, row in enumerate(matrix):
+        out = [_sig(float(x), 6) if j != i else 0.0 for j, x in enumerate(row)]
+        rest = 0.0
+        for j, x in enumerate(out):
+            if j != i:
+                rest += x
+        out[i] = 1.0 - rest
+        rows.append(out)
+    return rows
+
+
+def fit(
+    data: Any,
+    *,
+    regimes: int | str = "auto",
+    dynamics: bool = True,
+    schedule: str = "replay",
+    seed: int = 0,
+    bars: int | None = None,
+    column: str = "close",
+) -> tuple[dict[str, Any], FitReport]:
+    """Fit a spec to the real series ``data``; returns (spec dict, FitReport).
+
+    ``data``: closes or OHLCV as a pandas Series/DataFrame (a DatetimeIndex or a date/time
+    column gives the bar times), a polars frame, a numpy array, or a CSV/Parquet path. Columns
+    are matched case-insensitively; ``column="adj close"`` fits the adjusted closes. One bar per
+    row; ``bar_secs`` is the median spacing of the timestamps (86400 without timestamps).
+    ``regimes``: "auto" (1 to 4 states by BIC) or a number of states. ``dynamics``: per-regime
+    garch, tails and jumps members. ``schedule``: "replay" (historical order and lengths) or
+    "chain" (a regime chain drawn per seed; ``bars`` sets its length, the data's by default).
+    Raises DataError (a ValueError) with a one-line reason for unusable data.
+    """
+    _check_args(regimes, schedule, seed, bars)
+    series: Series = read_series(data, column)
+    r = np.diff(np.log(series.close))
+    model, bics = select(r, regimes)
+    path = viterbi(r, model)
+    used = np.unique(path)
+    path = np.searchsorted(used, path)  # states the path never visits are dropped
+    k = len(used)
+    series_std = float(r.std())
+    members: list[dict[str, Any]] = []
+    states: list[dict[str, Any]] = []
+    for state in range(k):
+        kind_fit = classify(r, path, state, series_std)
+        regime, stats = _state_members(kind_fit, dynamics)
+        members.append(regime)
+        x = r[path == state]
+        states.append(
+            {**regime, "bars": int(len(x)), "share": len(x) / len(r),
+             "mean": float(x.mean()), "std": float(x.std()), **stats}
+        )
+    hmm_rows = model.transitions[np.ix_(used, used)]
+    hmm_rows = hmm_rows / hmm_rows.sum(axis=1, keepdims=True)
+    transitions = _path_transitions(path, k, hmm_rows)
+
+    if series.high is not None and series.low is not None:
+        spread_bps, source = corwin_schultz_bps(series.high, series.low), "corwin_schultz"
+    else:
+        spread_bps, source = DEFAULT_SPREAD_BPS, "default"
+    spec: dict[str, Any] = {
+        "seed": seed,
+        "bars": int(len(r)) if bars is None else bars,
+        "start_price": _sig(float(series.close[0]), 8),
+        "start_ts": series.start_ts if series.start_ts is not None else DEFAULT_START_TS,
+        "bar_secs": series.bar_secs,
+    }
+    if schedule == "replay":
+        spec["regimes"] = [
+            {"kind": members[s]["kind"], "len": n, **{k_: v for k_, v in members[s].items() if k_ != "kind"}}
+            for s, n in _runs(path)
+        ]
+    else:
+        spec["regimes"] = []
+        spec["chain"] = {
+            "states": members,
+            "transitions": _rounded_rows(transitions),
+            "start": int(path[0]),
+        }
+    spec["microstructure"] = {
+        "book_depth": BOOK_DEPTH,
+        "spread_bps": _sig(spread_bps),
+        "trade_rate": TRADE_RATE,
+    }
+    times = series.times
+    span = float(times[-1] - times[0]) if times is not None else 0.0
+    bars_per_year = (
+        len(r) / (span / SECONDS_PER_YEAR) if span else SECONDS_PER_YEAR / series.bar_secs
+    )
+    report = FitReport(
+        spec=spec,
+        states=states,
+        transitions=transitions,
+        bics=bics,
+        timeline=path,
+        closes=series.close,
+        times=times,
+        bars_per_year=bars_per_year,
+        spread_bps=spread_bps,
+        spread_source=source,
+        column=series.label,
+    )
+    return spec, report
