@@ -13,7 +13,7 @@ from ._optional import require
 from .cli import UserError
 from .examples import EXAMPLES, UnknownExample, example_text
 from .files import replacing
-from .progress import Progress
+from .cli.progress import Progress
 
 _CLOSES_SUFFIXES = (".csv", ".parquet", ".pq")
 

@@ -7,7 +7,7 @@ import os
 from pathlib import Path
 from typing import Iterator, TextIO
 
-from .columns import TABLES
+from ._schema import TABLES
 
 
 @contextlib.contextmanager
