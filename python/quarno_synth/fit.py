@@ -22,18 +22,19 @@ import math
 from dataclasses import dataclass, field
 from typing import Any
 
+from . import _json
 from ._optional import require
 
 np = require("numpy", "numpy", "quarno_synth.fit")
 require("scipy", "fit", "quarno_synth.fit")
 
-from ._fit.data import DataError, Series, read_series  # noqa: E402
-from ._fit.garch import fit_dynamics  # noqa: E402
-from ._fit.hmm import select, viterbi  # noqa: E402
-from ._fit.kinds import CRASH_MEAN, CRASH_VAR, classify  # noqa: E402
-from ._fit.micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps  # noqa: E402
+from ._fit.data import DataError, Series, read_series
+from ._fit.garch import fit_dynamics
+from ._fit.hmm import select, viterbi
+from ._fit.kinds import CRASH_MEAN, CRASH_VAR, classify
+from ._fit.micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps
 
-__all__ = ["DataError", "FitReport", "fit"]
+__all__ = ["DataError", "FitReport", "fit", "spec_text"]
 
 SIGNIFICANT = 4
 DEFAULT_START_TS = 1700000000
@@ -105,8 +106,10 @@ class FitReport:
         runs = self.synthetic_closes(seeds)
         table = facts.compare(self.closes, runs)
         extra = {
-            "annual_vol": (annual_vol(self.closes, self.bars_per_year),
-                           [annual_vol(c, self.bars_per_year) for c in runs]),
+            "annual_vol": (
+                annual_vol(self.closes, self.bars_per_year),
+                [annual_vol(c, self.bars_per_year) for c in runs],
+            ),
             "max_drawdown": (max_drawdown(self.closes), [max_drawdown(c) for c in runs]),
         }
         pd = facts._pandas()
@@ -155,14 +158,16 @@ def _check_args(regimes: Any, schedule: Any, seed: Any, bars: Any) -> None:
     if regimes != "auto" and not (
         isinstance(regimes, int) and not isinstance(regimes, bool) and 1 <= regimes <= 4
     ):
-        raise ValueError(f"regimes must be \"auto\" or a number of states from 1 to 4, not {regimes!r}")
+        raise ValueError(
+            f'regimes must be "auto" or a number of states from 1 to 4, not {regimes!r}'
+        )
     if schedule not in _SCHEDULES:
-        raise ValueError(f"schedule must be \"replay\" or \"chain\", not {schedule!r}")
+        raise ValueError(f'schedule must be "replay" or "chain", not {schedule!r}')
     if not isinstance(seed, int) or isinstance(seed, bool) or not 0 <= seed < 2**64:
         raise ValueError(f"seed must be an integer from 0 to 2**64 - 1, not {seed!r}")
     if bars is not None:
         if schedule != "chain":
-            raise ValueError("bars is for schedule=\"chain\"; a replay has the data's length")
+            raise ValueError('bars is for schedule="chain"; a replay has the data\'s length')
         if not isinstance(bars, int) or isinstance(bars, bool) or bars < 1:
             raise ValueError(f"bars must be a positive integer, not {bars!r}")
 
@@ -191,8 +196,11 @@ def _state_members(kind_fit: Any, dynamics: bool) -> tuple[dict[str, Any], dict[
                 extra = {"garch": {"alpha": alpha, "gamma": gamma, "beta": beta}, **extra}
         if dyn.df is not None:
             tails = {"tails": {"df": _sig(dyn.df, 3)}}
-            extra = {**({"garch": extra["garch"]} if "garch" in extra else {}), **tails,
-                     **({"jumps": extra["jumps"]} if "jumps" in extra else {})}
+            extra = {
+                **({"garch": extra["garch"]} if "garch" in extra else {}),
+                **tails,
+                **({"jumps": extra["jumps"]} if "jumps" in extra else {}),
+            }
     members = {"kind": kind, "drift": _sig(drift), "vol": _sig(vol), **extra}
     return members, {"drift_t": kind_fit.drift_t, "reversion_t": kind_fit.reversion_t}
 
@@ -265,8 +273,14 @@ def fit(
         members.append(regime)
         x = r[path == state]
         states.append(
-            {**regime, "bars": int(len(x)), "share": len(x) / len(r),
-             "mean": float(x.mean()), "std": float(x.std()), **stats}
+            {
+                **regime,
+                "bars": len(x),
+                "share": len(x) / len(r),
+                "mean": float(x.mean()),
+                "std": float(x.std()),
+                **stats,
+            }
         )
     hmm_rows = model.transitions[np.ix_(used, used)]
     hmm_rows = hmm_rows / hmm_rows.sum(axis=1, keepdims=True)
@@ -278,14 +292,18 @@ def fit(
         spread_bps, source = DEFAULT_SPREAD_BPS, "default"
     spec: dict[str, Any] = {
         "seed": seed,
-        "bars": int(len(r)) if bars is None else bars,
+        "bars": len(r) if bars is None else bars,
         "start_price": _sig(float(series.close[0]), 8),
         "start_ts": series.start_ts if series.start_ts is not None else DEFAULT_START_TS,
         "bar_secs": series.bar_secs,
     }
     if schedule == "replay":
         spec["regimes"] = [
-            {"kind": members[s]["kind"], "len": n, **{k_: v for k_, v in members[s].items() if k_ != "kind"}}
+            {
+                "kind": members[s]["kind"],
+                "len": n,
+                **{k_: v for k_, v in members[s].items() if k_ != "kind"},
+            }
             for s, n in _runs(path)
         ]
     else:
@@ -319,3 +337,32 @@ def fit(
         column=series.label,
     )
     return spec, report
+
+
+def _list_text(items: list[Any], indent: str) -> str:
+    if not items:
+        return "[]"
+    return "[\n" + ",\n".join(indent + _json.dumps(item) for item in items) + "]"
+
+
+def spec_text(spec: dict[str, Any]) -> str:
+    """The spec as JSON text, one member per line and one regime or chain state per line."""
+    members = []
+    for key, value in spec.items():
+        if key == "regimes":
+            text = _list_text(value, "  ")
+        elif key == "chain":
+            inner = [
+                f'"states":{_list_text(value["states"], "   ")}',
+                f'"transitions":{_list_text(value["transitions"], "   ")}',
+                *(
+                    f"{_json.dumps(k)}:{_json.dumps(v)}"
+                    for k, v in value.items()
+                    if k not in ("states", "transitions")
+                ),
+            ]
+            text = "{" + ",\n  ".join(inner) + "}"
+        else:
+            text = _json.dumps(value)
+        members.append(f"{_json.dumps(key)}:{text}")
+    return "{" + ",\n ".join(members) + "}\n"

@@ -106,9 +106,7 @@ def read_series(data: Any, column: str = "close") -> Series:
     if hasattr(data, "columns"):  # a pandas frame
         columns = _columns_of(data)
         if wanted not in columns:
-            raise DataError(
-                f"no '{column}' column (columns: {', '.join(map(str, data.columns))})"
-            )
+            raise DataError(f"no '{column}' column (columns: {', '.join(map(str, data.columns))})")
         label = str(columns[wanted])
         close = _float_column(data, columns[wanted])
         high = _float_column(data, columns["high"]) if "high" in columns else None

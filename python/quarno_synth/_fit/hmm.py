@@ -40,7 +40,9 @@ class HmmFit:
         return -2.0 * self.loglik + params * float(np.log(bars))
 
 
-def _emissions(r: np.ndarray, means: np.ndarray, variances: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+def _emissions(
+    r: np.ndarray, means: np.ndarray, variances: np.ndarray
+) -> tuple[np.ndarray, np.ndarray]:
     """Gaussian densities (T, K), scaled so each row's largest is 1, and the log of the scales."""
     logp = -0.5 * (_LOG_2PI + np.log(variances) + (r[:, None] - means) ** 2 / variances)
     top = logp.max(axis=1)

@@ -17,7 +17,7 @@ from typing import Callable, Sequence
 from .. import _json
 from .._memory import OUT_OF_MEMORY
 from .._quarno_synth import Synth, __version__
-from . import examples, facts, generate, plot, sweep, validate
+from . import examples, facts, fit, generate, plot, sweep, validate
 from .common import PROG, Parser, UserError
 
 __all__ = ["build_parser", "main"]
@@ -29,6 +29,7 @@ _COMMANDS: dict[str, tuple[Callable[..., None], Callable[[argparse.Namespace], i
     "plot": (plot.add_parser, plot.command),
     "sweep": (sweep.add_parser, sweep.command),
     "facts": (facts.add_parser, facts.command),
+    "fit": (fit.add_parser, fit.command),
     "examples": (examples.add_parser, examples.command),
 }
 
