@@ -205,6 +205,15 @@ def _state_members(kind_fit: Any, dynamics: bool) -> tuple[dict[str, Any], dict[
     return members, {"drift_t": kind_fit.drift_t, "reversion_t": kind_fit.reversion_t}
 
 
+def _with_len(members: dict[str, Any], length: int) -> dict[str, Any]:
+    """The regime object of a state: kind, len, then the other members."""
+    return {
+        "kind": members["kind"],
+        "len": length,
+        **{k: v for k, v in members.items() if k != "kind"},
+    }
+
+
 def _runs(path: Any) -> list[tuple[int, int]]:
     """(state, length) of each stretch of the path."""
     edges = np.flatnonzero(np.diff(path)) + 1
@@ -298,18 +307,12 @@ def fit(
         "bar_secs": series.bar_secs,
     }
     if schedule == "replay":
-        spec["regimes"] = [
-            {
-                "kind": members[s]["kind"],
-                "len": n,
-                **{k_: v for k_, v in members[s].items() if k_ != "kind"},
-            }
-            for s, n in _runs(path)
-        ]
+        spec["regimes"] = [_with_len(members[s], n) for s, n in _runs(path)]
     else:
         spec["regimes"] = []
         spec["chain"] = {
-            "states": members,
+            # one bar per visit: the chain steps every bar, as the transitions were counted
+            "states": [_with_len(m, 1) for m in members],
             "transitions": _rounded_rows(transitions),
             "start": int(path[0]),
         }

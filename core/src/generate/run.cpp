@@ -5,6 +5,7 @@
 
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
+#include "generate/chain.hpp"
 #include "generate/memory_budget.hpp"
 #include "generate/trades.hpp"
 #include "spec/validate.hpp"
@@ -33,6 +34,8 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }
+    // A chain's schedule is drawn here, once: the bar loop only sees regimes.
+    if (spec.chain) return Run(with_drawn_schedule(spec));
     return Run(spec);
 }
 

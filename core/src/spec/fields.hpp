@@ -4,7 +4,8 @@
 // reader with one call operator per member type:
 //   (std::uint64_t&, std::string_view expected)  u64 and usize fields
 //   (std::int64_t&), (double&), (RegimeKind&), (std::vector<Regime>&),
-//   (Microstructure&), and (std::optional<R>&) for an optional record R
+//   (Microstructure&), (std::vector<std::vector<double>>&) a list of rows of
+//   f64, and (std::optional<R>&) for an optional record R
 //   (null or absent: no record)
 #include <cstddef>
 
@@ -43,6 +44,10 @@ template <>
 struct RecordOf<Jumps> {
     static constexpr Record value = Record::Jumps;
 };
+template <>
+struct RecordOf<Chain> {
+    static constexpr Record value = Record::Chain;
+};
 
 // `index` is below the record's field count.
 template <class Reader>
@@ -60,8 +65,10 @@ auto read_field(GenSpec& spec, std::size_t index, Reader&& read) {
             return read(spec.bar_secs);
         case 5:
             return read(spec.regimes);
-        default:
+        case 6:
             return read(spec.microstructure);
+        default:
+            return read(spec.chain);
     }
 }
 
@@ -137,6 +144,18 @@ auto read_field(Jumps& jumps, std::size_t index, Reader&& read) {
             return read(jumps.mean);
         default:
             return read(jumps.vol);
+    }
+}
+
+template <class Reader>
+auto read_field(Chain& chain, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(chain.states);
+        case 1:
+            return read(chain.transitions);
+        default:
+            return read(chain.start, kExpectedUsize);
     }
 }
 

@@ -11,8 +11,8 @@ namespace {
 // Every record's fields in declaration order: its classic fields, then its
 // extension members. A new extension member is one more name here, one more
 // case in fields.hpp and its checks in validate_extensions.cpp.
-constexpr std::array<std::string_view, 7> kGenSpecFields = {
-    "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure"};
+constexpr std::array<std::string_view, 8> kGenSpecFields = {
+    "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure", "chain"};
 constexpr std::array<std::string_view, 7> kRegimeFields = {"kind",  "len",   "drift", "vol",
                                                            "garch", "tails", "jumps"};
 constexpr std::array<std::string_view, 4> kMicrostructureFields = {"book_depth", "spread_bps",
@@ -22,6 +22,7 @@ constexpr std::array<std::string_view, 3> kFundingSpecFields = {"interval_bars",
 constexpr std::array<std::string_view, 3> kGarchFields = {"alpha", "gamma", "beta"};
 constexpr std::array<std::string_view, 1> kTailsFields = {"df"};
 constexpr std::array<std::string_view, 3> kJumpsFields = {"rate", "mean", "vol"};
+constexpr std::array<std::string_view, 3> kChainFields = {"states", "transitions", "start"};
 
 struct RecordTable {
     std::span<const std::string_view> fields;
@@ -45,6 +46,8 @@ RecordTable table_of(Record record) {
             return {kTailsFields, kTailsFields.size(), "struct Tails"};
         case Record::Jumps:
             return {kJumpsFields, kJumpsFields.size(), "struct Jumps"};
+        case Record::Chain:
+            return {kChainFields, kChainFields.size(), "struct Chain"};
     }
     return {};
 }
@@ -86,6 +89,8 @@ bool field_has_default(Record record, std::size_t index) {
             return index == 3 || index == 4;
         case Record::Microstructure:
             return index == 3;
+        case Record::Chain:
+            return index == 2;
         default:
             return false;
     }

@@ -13,7 +13,7 @@ namespace synth::spec {
 
 // The records a spec document is made of. The last ones are extension records,
 // reachable only through extension members.
-enum class Record { GenSpec, Regime, Microstructure, FundingSpec, Garch, Tails, Jumps };
+enum class Record { GenSpec, Regime, Microstructure, FundingSpec, Garch, Tails, Jumps, Chain };
 
 // Which fields a decoder reads. The classic dialect (the command protocol and
 // its handle) reads exactly the classic fields; the extended dialect (the data

@@ -46,6 +46,17 @@ struct Regime {
     bool operator==(const Regime&) const = default;
 };
 
+// Extension: a regime chain from which each run draws its own schedule. A visit
+// to state k lasts states[k].len bars, then the next state is drawn with the
+// weights of row k of `transitions`; bar 0 starts in state `start`. The drawn
+// schedule becomes the run's regime list (generate/chain.hpp).
+struct Chain {
+    std::vector<Regime> states;
+    std::vector<std::vector<double>> transitions;
+    std::uint64_t start = 0;
+    bool operator==(const Chain&) const = default;
+};
+
 struct FundingSpec {
     std::uint64_t interval_bars = 0;
     double base_rate = 0.0;
@@ -72,6 +83,7 @@ struct GenSpec {
     std::int64_t bar_secs = kDefaultBarSecs;
     std::vector<Regime> regimes;
     Microstructure microstructure;
+    std::optional<Chain> chain = std::nullopt;  // extension
     bool operator==(const GenSpec&) const = default;
 };
 

@@ -241,6 +241,7 @@ class TextDecoder {
         Status operator()(double& out) const { return d.float_field(&out); }
         Status operator()(RegimeKind& out) const { return d.kind_field(&out); }
         Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
+        Status operator()(std::vector<std::vector<double>>& out) const { return d.rows(&out); }
         Status operator()(Microstructure& out) const { return d.record(out); }
         template <class R>
         Status operator()(std::optional<R>& out) const {
@@ -358,6 +359,45 @@ class TextDecoder {
         }
         lex_.bump();
         lex_.leave();
+        return Unit{};
+    }
+
+    // A list of rows, each a list of f64 (a chain's transition matrix).
+    Status rows(std::vector<std::vector<double>>* out) {
+        if (auto ok = open_list(); !ok) return ok;
+        out->clear();
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_element(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
+            if (auto ok = open_list(); !ok) return ok;
+            std::vector<double> row;
+            for (bool first_value = true;; first_value = false) {
+                auto value = lex_.next_element(first_value);
+                if (!value) return Err{std::move(value).error()};
+                if (!value.value()) break;
+                double x = 0.0;
+                if (auto ok = float_field(&x); !ok) return ok;
+                row.push_back(x);
+            }
+            lex_.bump();
+            lex_.leave();
+            out->push_back(std::move(row));
+        }
+        lex_.bump();
+        lex_.leave();
+        return Unit{};
+    }
+
+    // The opening bracket of a list (consumed), or the invalid type of what stands there.
+    Status open_list() {
+        if (lex_.skip_whitespace() != '[') {
+            auto s = scalar();
+            if (!s) return Err{std::move(s).error()};
+            return Err{value_error(invalid_type(describe(s.value()), kExpectedSequence))};
+        }
+        if (auto ok = lex_.enter(); !ok) return ok;
+        lex_.bump();
         return Unit{};
     }
 
