@@ -13,11 +13,13 @@ from .writers import write_csv, write_parquet
 
 __all__ = [
     "EXAMPLES",
+    "FitReport",
     "Synth",
     "SynthError",
     "__version__",
     "example_spec",
     "example_text",
+    "fit",
     "generate",
     "generate_arrays",
     "generate_arrow",
@@ -35,3 +37,15 @@ __all__ = [
     "write_csv",
     "write_parquet",
 ]
+
+
+# Fitting needs numpy and scipy: loaded on first use, so importing the package needs neither.
+_LAZY = {"fit": "fit", "FitReport": "FitReport"}
+
+
+def __getattr__(name: str):
+    if name in _LAZY:
+        from ._fit import model
+
+        return getattr(model, _LAZY[name])
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

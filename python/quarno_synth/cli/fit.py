@@ -58,7 +58,7 @@ def _check_image(path: Path) -> str:
 
 
 def command(args: argparse.Namespace) -> int:
-    from ..fit import DataError, fit, spec_text
+    from .._fit.model import DataError, fit, spec_text
 
     if args.bars is not None and args.schedule != "chain":
         raise UserError("--bars needs --schedule chain (a replay has the data's length)")
@@ -92,7 +92,7 @@ def command(args: argparse.Namespace) -> int:
     else:
         sys.stdout.write(text)
     if report_path is not None:
-        from ..fit_plot import plot_fit
+        from .._fit.plot import plot_fit
 
         progress.step("running 20 seeds for the report")
         figure = plot_fit(report, title=f"{Path(args.data).name}: fitted regimes")

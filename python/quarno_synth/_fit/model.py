@@ -22,17 +22,17 @@ import math
 from dataclasses import dataclass, field
 from typing import Any
 
-from . import _json
-from ._optional import require
+from .. import _json
+from .._optional import require
 
 np = require("numpy", "numpy", "quarno_synth.fit")
 require("scipy", "fit", "quarno_synth.fit")
 
-from ._fit.data import DataError, Series, read_series
-from ._fit.garch import fit_dynamics
-from ._fit.hmm import select, viterbi
-from ._fit.kinds import CRASH_MEAN, CRASH_VAR, classify
-from ._fit.micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps
+from .data import DataError, Series, read_series
+from .garch import fit_dynamics
+from .hmm import select, viterbi
+from .kinds import CRASH_MEAN, CRASH_VAR, classify
+from .micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps
 
 __all__ = ["DataError", "FitReport", "fit", "spec_text"]
 
@@ -91,7 +91,7 @@ class FitReport:
         return pd.DataFrame(columns)
 
     def synthetic_closes(self, seeds: int = REPORT_SEEDS) -> list[Any]:
-        from .facts import spec_closes
+        from ..facts import spec_closes
 
         base = int(self.spec["seed"])
         return list(spec_closes(self.spec, range(base, base + seeds)))
@@ -101,7 +101,7 @@ class FitReport:
         5 % and 95 %), with the annualised vol and the maximum drawdown added."""
         if seeds in self._scores:
             return self._scores[seeds]
-        from . import facts
+        from .. import facts
 
         runs = self.synthetic_closes(seeds)
         table = facts.compare(self.closes, runs)

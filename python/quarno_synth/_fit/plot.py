@@ -6,8 +6,7 @@ from __future__ import annotations
 import math
 from typing import Any
 
-from ._optional import require
-from .plot import _KIND_COLOURS
+from .._optional import require
 
 TABLE_ROWS = (
     "annual_vol",
@@ -20,14 +19,19 @@ TABLE_ROWS = (
 )
 
 
-def _shade(ax: Any, x: Any, timeline: Any, kinds: list[str]) -> None:
+# States come calm first, turbulent last.
+STATE_COLOURS = ("#2ca02c", "#1f77b4", "#ff7f0e", "#d62728")
+
+
+def _shade(ax: Any, x: Any, timeline: Any) -> None:
     """One span per stretch of the same state; a stretch covers the bar it ends."""
     np = require("numpy", "numpy", "fit charts")
     edges = np.flatnonzero(np.diff(timeline)) + 1
     starts = np.concatenate(([0], edges))
     stops = np.concatenate((edges, [len(timeline)]))
     for a, b in zip(starts, stops):
-        ax.axvspan(x[a], x[b], color=_KIND_COLOURS[kinds[a]], alpha=0.18, linewidth=0)
+        colour = STATE_COLOURS[int(timeline[a]) % len(STATE_COLOURS)]
+        ax.axvspan(x[a], x[b], color=colour, alpha=0.2, linewidth=0)
 
 
 def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
@@ -46,11 +50,16 @@ def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
     x = np.arange(len(closes))
     top.plot(x, closes, color="black", linewidth=0.8)
     top.set_yscale("log")
-    kinds = report.kinds
-    _shade(top, x, report.timeline, kinds)
-    used = [k for k in ("trend", "range", "crash", "vol") if k in set(kinds)]
+    _shade(top, x, report.timeline)
+    labels = [
+        f"{i}: {s['kind']} drift {s['drift']:.3g} vol {s['vol']:.3g}"
+        for i, s in enumerate(report.states)
+    ]
     top.legend(
-        handles=[Patch(color=_KIND_COLOURS[k], alpha=0.4, label=k) for k in used]
+        handles=[
+            Patch(color=STATE_COLOURS[i % len(STATE_COLOURS)], alpha=0.4, label=label)
+            for i, label in enumerate(labels)
+        ]
         + [Patch(color="black", label=report.column)],
         loc="upper left",
         fontsize=8,
