@@ -1,16 +1,21 @@
-"""Per-regime dynamics: GJR-GARCH with Student-t shocks by maximum likelihood, jumps by a
-threshold.
+"""Regime dynamics: one GJR-GARCH with Student-t shocks for the whole series, by maximum
+likelihood, and jumps by a threshold.
 
-The variance targets the regime's long-run variance v (the variance of its cleaned
-residuals), as the generator does:
-    h_t = v (1 - alpha - gamma/2 - beta) + (alpha + gamma [e_{t-1} < 0]) e_{t-1}^2 + beta h_{t-1}
-with h_0 = v. The recursion is a first-order linear filter in h, run by scipy's lfilter.
-A regime's bars are joined in time order and treated as one series.
+The variance is the generator's own recursion: it runs through every regime boundary and
+targets the long-run variance v_s of the bar's state s:
+    h_t = v_s (1 - alpha - gamma/2 - beta) + (alpha + gamma [e_{t-1} < 0]) e_{t-1}^2
+          + beta h_{t-1},   h_0 = v_{s_0},
+with e_t the return less its state's mean. The GJR parameters and the degrees of freedom are
+shared by the states (each regime carries the same members), so the recursion is one linear
+filter in h (scipy's lfilter) and the likelihood is exact for the model the generator runs.
 
-Jumps (threshold method): a bar whose residual exceeds JUMP_THRESHOLD conditional standard
-deviations of a first Gaussian GJR fit is a jump; rate = jumps / bars, mean and vol of the
-jump residuals. Their variance, rate (mean^2 + vol^2), is taken out of the diffusive
-variance and the jump bars are set to zero before the final fit.
+Jumps (threshold method), found before the regimes: a bar whose return is beyond
+JUMP_THRESHOLD conditional standard deviations of a Gaussian GJR fitted to the whole series is
+a jump. Its return is replaced by the mean return of the other bars for the regime fit, so
+the states, their drift and vol and the GJR describe the diffusive part alone. A jump's size
+is its return less its state's mean. One jump law serves every state: mean and vol of all
+jump sizes (a state sees too few jumps to tell its own); each state's rate is its jumps per bar.
+With fewer than MIN_JUMPS jumps in the series there are none.
 """
 
 from __future__ import annotations
@@ -22,30 +27,30 @@ from scipy import optimize, signal, special
 
 JUMP_THRESHOLD = 4.0
 MIN_JUMPS = 3
-MIN_BARS = 60  # a regime with fewer bars keeps no dynamics
-DF_BOUNDS = (2.5, 60.0)  # at the upper bound the tails are dropped (Gaussian)
+MIN_BARS = 100  # a shorter series keeps no dynamics
+DF_BOUNDS = (2.5, 100.0)  # at the upper bound the tails are dropped (Gaussian)
 PERSISTENCE_MAX = 0.995
 
 
 @dataclass(frozen=True)
 class Dynamics:
-    garch: tuple[float, float, float] | None  # alpha, gamma, beta
+    garch: tuple[float, float, float] | None  # alpha, gamma, beta (shared by the states)
     df: float | None
-    jumps: tuple[float, float, float] | None  # rate, mean, vol
-    variance: float  # the diffusive long-run variance
+    jumps: list[tuple[float, float, float] | None]  # rate, mean, vol per state
+    variances: np.ndarray  # diffusive long-run variance per state
 
 
-def _variances(params, e: np.ndarray, v: float) -> np.ndarray:
+def _variances(params, e: np.ndarray, v: np.ndarray) -> np.ndarray:
     alpha, gamma, beta = params[:3]
     prev = np.empty_like(e)
     prev[0] = 0.0
     prev[1:] = e[:-1]
     drive = v * (1.0 - alpha - 0.5 * gamma - beta) + (alpha + gamma * (prev < 0.0)) * prev * prev
-    drive[0] = v * (1.0 - beta)  # so that h_0 = v
+    drive[0] = v[0] * (1.0 - beta)  # so that h_0 = v_0
     return signal.lfilter([1.0], [1.0, -beta], drive)
 
 
-def _nll(params, e: np.ndarray, v: float, student: bool) -> float:
+def _nll(params, e: np.ndarray, v: np.ndarray, student: bool) -> float:
     h = _variances(params, e, v)
     if not np.all(h > 0.0):
         return 1e300
@@ -61,8 +66,8 @@ def _nll(params, e: np.ndarray, v: float, student: bool) -> float:
     return float(0.5 * (np.log(2.0 * np.pi * h) + e * e / h).sum())
 
 
-def _fit_gjr(e: np.ndarray, v: float, student: bool) -> np.ndarray:
-    start = [0.05, 0.05, 0.85] + ([8.0] if student else [])
+def _fit_gjr(e: np.ndarray, v: np.ndarray, student: bool) -> np.ndarray:
+    start = [0.03, 0.05, 0.85] + ([8.0] if student else [])
     bounds = [(0.0, 0.5), (0.0, 0.5), (0.0, PERSISTENCE_MAX)] + ([DF_BOUNDS] if student else [])
     constraint = {
         "type": "ineq",
@@ -75,31 +80,42 @@ def _fit_gjr(e: np.ndarray, v: float, student: bool) -> np.ndarray:
         method="SLSQP",
         bounds=bounds,
         constraints=[constraint],
-        options={"maxiter": 200, "ftol": 1e-9},
+        options={"maxiter": 200, "ftol": 1e-10},
     )
     return np.asarray(result.x, dtype=np.float64)
 
 
-def fit_dynamics(e: np.ndarray) -> Dynamics:
-    """GJR, tails and jumps of one regime's residuals ``e`` (mean removed)."""
-    v = float(np.mean(e * e))
-    if len(e) < MIN_BARS or v <= 0.0:
-        return Dynamics(None, None, None, v)
-    first = _fit_gjr(e, v, student=False)
-    z = e / np.sqrt(_variances(first, e, v))
-    jump_bars = np.abs(z) > JUMP_THRESHOLD
-    jumps = None
-    clean = e
-    if int(jump_bars.sum()) >= MIN_JUMPS:
-        sizes = e[jump_bars]
-        rate = float(jump_bars.mean())
-        mean = float(sizes.mean())
-        vol = float(sizes.std())
-        clean = np.where(jump_bars, 0.0, e)
-        v_clean = float(np.mean(clean * clean))
-        jumps = (rate, mean, vol)
-        v = v_clean
-    params = _fit_gjr(clean, v, student=True)
-    alpha, gamma, beta, df = (float(x) for x in params)
+def _state_variances(e: np.ndarray, path: np.ndarray, k: int) -> np.ndarray:
+    counts = np.bincount(path, minlength=k).astype(np.float64)
+    return np.bincount(path, weights=e * e, minlength=k) / np.maximum(counts, 1.0)
+
+
+def detect_jumps(r: np.ndarray) -> np.ndarray:
+    """Bars whose return is beyond JUMP_THRESHOLD conditional standard deviations of a
+    Gaussian GJR fitted to the whole series (one state); none in a series too short."""
+    e = r - r.mean()
+    v = np.full(len(e), float(np.mean(e * e)))
+    if len(e) < MIN_BARS or not v[0] > 0.0:
+        return np.zeros(len(e), dtype=bool)
+    z = e / np.sqrt(_variances(_fit_gjr(e, v, student=False), e, v))
+    return np.abs(z) > JUMP_THRESHOLD
+
+
+def fit_dynamics(e: np.ndarray, path: np.ndarray, k: int, jump_sizes: np.ndarray) -> Dynamics:
+    """GJR and tails of the residuals ``e`` (jumps taken out) whose states are ``path``
+    (0..k-1), and each state's jumps from ``jump_sizes`` (NaN on bars without a jump)."""
+    v_state = _state_variances(e, path, k)
+    jumps: list[tuple[float, float, float] | None] = [None] * k
+    is_jump = ~np.isnan(jump_sizes)
+    if int(is_jump.sum()) >= MIN_JUMPS:
+        sizes = jump_sizes[is_jump]
+        mean, vol = float(sizes.mean()), float(sizes.std())
+        for state in range(k):
+            count = int((is_jump & (path == state)).sum())
+            if count:
+                jumps[state] = (count / int((path == state).sum()), mean, vol)
+    if len(e) < MIN_BARS or not np.all(v_state > 0.0):
+        return Dynamics(None, None, jumps, v_state)
+    alpha, gamma, beta, df = (float(x) for x in _fit_gjr(e, v_state[path], student=True))
     tails = df if df < DF_BOUNDS[1] * 0.99 else None
-    return Dynamics((alpha, gamma, beta), tails, jumps, v)
+    return Dynamics((alpha, gamma, beta), tails, jumps, v_state)

@@ -29,9 +29,9 @@ np = require("numpy", "numpy", "quarno_synth.fit")
 require("scipy", "fit", "quarno_synth.fit")
 
 from .data import DataError, Series, read_series
-from .garch import fit_dynamics
+from .garch import detect_jumps, fit_dynamics
 from .hmm import select, viterbi
-from .kinds import CRASH_MEAN, CRASH_VAR, classify
+from .kinds import classify
 from .micro import BOOK_DEPTH, DEFAULT_SPREAD_BPS, TRADE_RATE, corwin_schultz_bps
 
 __all__ = ["DataError", "FitReport", "fit", "spec_text"]
@@ -172,37 +172,23 @@ def _check_args(regimes: Any, schedule: Any, seed: Any, bars: Any) -> None:
             raise ValueError(f"bars must be a positive integer, not {bars!r}")
 
 
-def _state_members(kind_fit: Any, dynamics: bool) -> tuple[dict[str, Any], dict[str, Any]]:
-    """The regime members (without len) of one state, and its statistics for the report."""
+def _state_members(kind_fit: Any, dyn: Any, state: int) -> dict[str, Any]:
+    """The regime members (without len) of one state."""
     kind, drift, vol = kind_fit.kind, kind_fit.drift, kind_fit.vol
+    if dyn is None:
+        return {"kind": kind, "drift": _sig(drift), "vol": _sig(vol)}
     extra: dict[str, Any] = {}
-    if dynamics:
-        dyn = fit_dynamics(kind_fit.residuals)
-        if dyn.jumps is not None:
-            rate, mean, jvol = dyn.jumps
-            # the jumps carry part of the mean and of the variance
-            if kind == "trend":
-                drift = drift - rate * mean
-            diffusive = math.sqrt(dyn.variance)
-            if kind == "crash":
-                vol = diffusive / math.sqrt(CRASH_VAR)
-                drift = -max(0.0, -(kind_fit.drift - rate * mean) + CRASH_MEAN * vol)
-            else:
-                vol = diffusive
-            extra["jumps"] = {"rate": _sig(rate), "mean": _sig(mean), "vol": _sig(jvol)}
-        if dyn.garch is not None:
-            alpha, gamma, beta = (_sig(x) if x >= 1e-4 else 0.0 for x in dyn.garch)
-            if alpha + gamma > 0.0:
-                extra = {"garch": {"alpha": alpha, "gamma": gamma, "beta": beta}, **extra}
-        if dyn.df is not None:
-            tails = {"tails": {"df": _sig(dyn.df, 3)}}
-            extra = {
-                **({"garch": extra["garch"]} if "garch" in extra else {}),
-                **tails,
-                **({"jumps": extra["jumps"]} if "jumps" in extra else {}),
-            }
-    members = {"kind": kind, "drift": _sig(drift), "vol": _sig(vol), **extra}
-    return members, {"drift_t": kind_fit.drift_t, "reversion_t": kind_fit.reversion_t}
+    if dyn.garch is not None:
+        alpha, gamma, beta = (_sig(x) if x >= 1e-4 else 0.0 for x in dyn.garch)
+        if alpha + gamma > 0.0:
+            extra["garch"] = {"alpha": alpha, "gamma": gamma, "beta": beta}
+    if dyn.df is not None:
+        extra["tails"] = {"df": _sig(dyn.df, 3)}
+    jumps = dyn.jumps[state]
+    if jumps is not None:
+        rate, mean, jvol = jumps
+        extra["jumps"] = {"rate": _sig(rate), "mean": _sig(mean), "vol": _sig(jvol)}
+    return {"kind": kind, "drift": _sig(drift), "vol": _sig(vol), **extra}
 
 
 def _with_len(members: dict[str, Any], length: int) -> dict[str, Any]:
@@ -267,7 +253,10 @@ def fit(
     """
     _check_args(regimes, schedule, seed, bars)
     series: Series = read_series(data, column)
-    r = np.diff(np.log(series.close))
+    r_real = np.diff(np.log(series.close))
+    is_jump = detect_jumps(r_real) if dynamics else np.zeros(len(r_real), dtype=bool)
+    # the regimes describe the diffusive part: jump bars count as an ordinary bar
+    r = np.where(is_jump, r_real[~is_jump].mean(), r_real) if is_jump.any() else r_real
     model, bics = select(r, regimes)
     path = viterbi(r, model)
     used = np.unique(path)
@@ -276,11 +265,19 @@ def fit(
     series_std = float(r.std())
     members: list[dict[str, Any]] = []
     states: list[dict[str, Any]] = []
-    for state in range(k):
-        kind_fit = classify(r, path, state, series_std)
-        regime, stats = _state_members(kind_fit, dynamics)
+    fits = [classify(r, path, state, series_std) for state in range(k)]
+    dyn = None
+    if dynamics:
+        residuals = np.empty(len(r))
+        for state, kind_fit in enumerate(fits):
+            residuals[path == state] = kind_fit.residuals
+        state_means = np.array([r[path == state].mean() for state in range(k)])
+        jump_sizes = np.where(is_jump, r_real - state_means[path], np.nan)
+        dyn = fit_dynamics(residuals, path, k, jump_sizes)
+    for state, kind_fit in enumerate(fits):
+        regime = _state_members(kind_fit, dyn, state)
         members.append(regime)
-        x = r[path == state]
+        x = r_real[path == state]
         states.append(
             {
                 **regime,
@@ -288,7 +285,8 @@ def fit(
                 "share": len(x) / len(r),
                 "mean": float(x.mean()),
                 "std": float(x.std()),
-                **stats,
+                "drift_t": kind_fit.drift_t,
+                "reversion_t": kind_fit.reversion_t,
             }
         )
     hmm_rows = model.transitions[np.ix_(used, used)]
