@@ -19,6 +19,14 @@ EXAMPLES = (
     Example("crash_recovery", "an uptrend, a sharp crash, a volatile bottom and a slow recovery"),
     Example("volatile_perp", "a perpetual swap in turbulent regimes with funding every 8 hours"),
     Example("deep_book", "1-minute bars with a 50-level book and heavy trading"),
+    Example(
+        "sp500_daily_fit",
+        "the S&P 500 1999-2018 fitted: its regimes replayed in order, with their dynamics",
+    ),
+    Example(
+        "oil_daily_chain",
+        "WTI crude fitted as a regime chain: each seed draws its own turbulent future",
+    ),
 )
 
 _NAMES = {example.name: example for example in EXAMPLES}
