@@ -89,6 +89,7 @@ _DAYS = pd.date_range("2020-01-01", periods=300)
             "prices must be finite and > 0 (row 7",
         ),
         (pd.DataFrame({"open": _GOOD}), "no 'close' column (columns: open)"),
+        (np.full(300, 5.0), "prices never change: there is nothing to fit"),
         (_frame(_GOOD, _DAYS[::-1]), "timestamps not sorted at row 1"),
         (_frame(_GOOD, _DAYS.where(np.arange(300) != 5, _DAYS[4])), "duplicate timestamp at row 5"),
     ],

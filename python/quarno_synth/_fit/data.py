@@ -137,6 +137,8 @@ def _checked(close, high, low, volume, times, label) -> Series:
     bad = np.flatnonzero(~(np.isfinite(close) & (close > 0.0)))
     if len(bad):
         raise DataError(f"prices must be finite and > 0 (row {int(bad[0])}: {close[bad[0]]!r})")
+    if (close == close[0]).all():
+        raise DataError("prices never change: there is nothing to fit")
     bar_secs = DEFAULT_BAR_SECS
     start_ts = None
     if times is not None:
