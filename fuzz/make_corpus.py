@@ -29,6 +29,15 @@ SPECS = [
     '{"seed":1,"bars":1,"start_price":1,"regimes":[],"microstructure":{"funding":{}}}',
     '[1,2,3]', '[1,2,3.0,4,5,6]', '[1,2,3.0,4,5,[],[1,2,3],8]', '{"Seed":1}', '{} {}',
     '[0,0,0.0,0,0,[],[0,0.0,0.0]]',
+    # extension members (read by the extended dialect only)
+    '{"seed":7,"bars":4,"start_price":100.0,"regimes":[{"kind":"trend","len":4,"drift":0.001,'
+    '"vol":0.02,"garch":{"alpha":0.1,"gamma":0.1,"beta":0.8},"tails":{"df":5.0},'
+    '"jumps":{"rate":0.5,"mean":-0.01,"vol":0.02}}],"microstructure":[2,5.0,2.0]}',
+    '[1,3,50.0,-60,60,[["range",2,0.0,0.01,[0.1,0.2,0.7],null,[1,0,0]],'
+    '["crash",1,0.01,0.03,null,[2.5]]],[2,1.0,1.0,null]]',
+    '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
+    '"garch":{"alpha":0.5,"gamma":1,"beta":0.1},"tails":{"df":2}}],'
+    '"microstructure":[1,0,0]}',
 ]
 READER = [
     '', '   ', 'x', '{}x', '{}\n x', '[1,]', '[1 2]', '{"a" 1}', 'tru', 'trux', '-', '01',

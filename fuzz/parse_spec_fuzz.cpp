@@ -1,10 +1,11 @@
 // Spec decoding from text on arbitrary bytes: every error is a positioned text
 // of a fixed form, and a spec decoded from text is exactly the spec decoded from
-// the parsed document.
+// the parsed document. The extended dialect reads a superset (dialects.hpp).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "dialects.hpp"
 #include "invariants.hpp"
 #include "json/reader.hpp"
 #include "spec/decode.hpp"
@@ -16,6 +17,16 @@ using synth::spec::SynthError;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     auto decoded = synth::spec::parse_spec(text);
+    auto extended = synth::spec::parse_spec(text, synth::spec::Dialect::extended);
+    synth::fuzz::check_dialects(decoded, extended);
+    if (extended) {
+        auto tree = synth::json::read(text);
+        require(tree.ok(), "extended spec text decodes but does not parse");
+        auto from_value =
+            synth::spec::spec_from_value(tree.value(), synth::spec::Dialect::extended);
+        require(from_value.ok() && from_value.value() == extended.value(),
+                "text and tree decode different extended specs");
+    }
     if (!decoded) {
         const SynthError& e = decoded.error();
         require(e.kind == SynthError::Kind::Parse, "text decoding error is not a parse error",

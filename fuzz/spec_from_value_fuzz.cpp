@@ -1,9 +1,11 @@
 // Spec decoding from a parsed document: every error is an unpositioned text of a
-// fixed form; validation of whatever decodes answers a known message.
+// fixed form; validation of whatever decodes answers a known message. The
+// extended dialect reads a superset (dialects.hpp).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "dialects.hpp"
 #include "invariants.hpp"
 #include "json/reader.hpp"
 #include "spec/decode.hpp"
@@ -17,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto tree = synth::json::read(text);
     if (!tree) return 0;
     auto decoded = synth::spec::spec_from_value(tree.value());
+    synth::fuzz::check_dialects(
+        decoded, synth::spec::spec_from_value(tree.value(), synth::spec::Dialect::extended));
     if (!decoded) {
         const SynthError& e = decoded.error();
         require(e.kind == SynthError::Kind::Parse, "tree decoding error is not a parse error",

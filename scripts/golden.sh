@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the golden driver in every build flavour (gcc -O2, gcc -O0, gcc with
 # AddressSanitizer+UBSan, clang -O3) and checks that each prints exactly the
-# digests in tests/golden/digests.txt. On a difference it names the spec and the
-# first differing byte against the gcc -O2 build's response.
+# digests in tests/golden/digests.txt (command responses of the classic specs,
+# CSV bytes of the tables of the extended ones). On a difference it names the
+# spec and the first differing byte against the gcc -O2 build's output.
 #   scripts/golden.sh            check every flavour
 #   scripts/golden.sh --update   rewrite digests.txt from the gcc -O2 build
 set -euo pipefail

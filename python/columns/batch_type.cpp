@@ -105,6 +105,11 @@ bool find_column(BatchData& d, std::string_view name, ColumnView& out) {
         {"trade_side", view_of(b.trade_side, "B")},
         {"funding_ts", view_of(b.funding_ts, "q")},
         {"funding_rate", view_of(b.funding_rate, "d")},
+        // empty unless the run was made with labels
+        {"label_regime", view_of(b.label_regime, "q")},
+        {"label_kind", view_of(b.label_kind, "B")},
+        {"label_sigma", view_of(b.label_sigma, "d")},
+        {"label_jump", view_of(b.label_jump, "d")},
     };
     for (const auto& [key, view] : columns) {
         if (key == name) {
@@ -161,8 +166,14 @@ PyObject* batch_csv(PyObject* self, PyObject* arg) {
     if (!string_argument(arg, "table", name)) return nullptr;
     const std::optional<encode::CsvTable> table = encode::csv_table(name);
     if (!table) {
-        PyErr_Format(PyExc_ValueError, "no table %R (candles, trades, book, book_wide, funding)",
+        PyErr_Format(PyExc_ValueError,
+                     "no table %R (candles, labeled_candles, trades, book, book_wide, funding)",
                      arg);
+        return nullptr;
+    }
+    if (*table == encode::CsvTable::labeled_candles && !batch_of(self).labels) {
+        PyErr_SetString(PyExc_ValueError,
+                        "the batch has no labels (make the run with labels=True)");
         return nullptr;
     }
     return guarded([&]() -> PyObject* {
@@ -200,6 +211,9 @@ PyObject* get_trades(PyObject* self, void*) {
 PyObject* get_funding_points(PyObject* self, void*) {
     return size_of(batch_of(self).funding_points());
 }
+PyObject* get_labels(PyObject* self, void*) {
+    return PyBool_FromLong(batch_of(self).labels);
+}
 
 void batch_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -216,7 +230,8 @@ PyMethodDef batch_methods[] = {
      "book_ts, book_side and book_level, the long book's keys, are made on first request."},
     {"csv", batch_csv, METH_O,
      "csv($self, table, /)\n--\n\n"
-     "The batch's rows of a table (candles, trades, book, book_wide, funding) as CSV bytes."},
+     "The batch's rows of a table (candles, labeled_candles, trades, book, book_wide,\n"
+     "funding) as CSV bytes."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -226,6 +241,7 @@ PyGetSetDef batch_getset[] = {
     {"book_depth", get_book_depth, nullptr, "Levels per side of every book.", nullptr},
     {"trades", get_trades, nullptr, "Trades in the batch.", nullptr},
     {"funding_points", get_funding_points, nullptr, "Funding points in the batch.", nullptr},
+    {"labels", get_labels, nullptr, "Whether the label_* columns hold the bars' labels.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -53,12 +53,13 @@ class BusyGuard {
 };
 
 PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"spec_json", "document", nullptr};
+    static const char* keywords[] = {"spec_json", "document", "labels", nullptr};
     const char* data = nullptr;
     Py_ssize_t size = 0;
     int document = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$p:Run", const_cast<char**>(keywords), &data,
-                                     &size, &document)) {
+    int labels = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s#|$pp:Run", const_cast<char**>(keywords),
+                                     &data, &size, &document, &labels)) {
         return nullptr;
     }
     const std::string_view text(data, static_cast<std::size_t>(size));
@@ -69,7 +70,7 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             raise_error(spec.error());
             return nullptr;
         }
-        auto run = generate::Run::start(spec.value());
+        auto run = generate::Run::start(spec.value(), generate::RunOptions{labels != 0});
         if (!run) {
             raise_error(run.error());
             return nullptr;
@@ -219,6 +220,9 @@ PyObject* get_bars_done(PyObject* self, void*) {
 PyObject* get_bars_left(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(spec_of(self).bars - state_of(self).bars_done.load());
 }
+PyObject* get_labels(PyObject* self, void*) {
+    return PyBool_FromLong(state_of(self).run.labels());
+}
 PyObject* get_bar_bytes(PyObject* self, void*) {
     const auto& micro = spec_of(self).microstructure;
     const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate);
@@ -244,18 +248,20 @@ PyGetSetDef run_getset[] = {
      nullptr},
     {"bars_done", get_bars_done, nullptr, "Bars handed out so far.", nullptr},
     {"bars_left", get_bars_left, nullptr, "Bars still to come.", nullptr},
+    {"labels", get_labels, nullptr, "Whether batches carry the bars' labels.", nullptr},
     {"bar_bytes", get_bar_bytes, nullptr, "About the bytes one bar takes in a batch.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 constexpr const char kRunDoc[] =
-    "Run(spec_json, *, document=False)\n--\n\n"
+    "Run(spec_json, *, document=False, labels=False)\n--\n\n"
     "A generation run made batch by batch.\n"
     "\n"
     "spec_json is a spec text (document=False: read like Synth's constructor reads it, with\n"
     "line and column in errors) or one JSON document holding the spec (document=True: read\n"
     "like a command's \"spec\" member), in the extended language: the classic fields and\n"
-    "the extension members. A rejected spec raises SynthError.";
+    "the extension members. A rejected spec raises SynthError. labels=True fills every\n"
+    "batch's label_regime, label_kind, label_sigma and label_jump columns.";
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>(kRunDoc)},

@@ -23,6 +23,13 @@ def check_book(book: str) -> str:
     return book
 
 
+def check_labels(labels: bool) -> bool:
+    """``labels`` when it is True or False, else TypeError."""
+    if not isinstance(labels, bool):
+        raise TypeError(f"labels must be True or False, not {labels!r}")
+    return labels
+
+
 def check_format(fmt: str) -> str:
     """``fmt`` when it is a table file format ("parquet" or "csv"), else ValueError."""
     if fmt not in FORMATS:

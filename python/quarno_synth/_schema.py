@@ -21,6 +21,12 @@ COLUMNS: dict[str, tuple[str, ...]] = {
 # The names of the side codes 0 and 1.
 SIDES: dict[str, tuple[str, str]] = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
 
+# The names of the regime kind codes 0 to 3 (label column "kind").
+KINDS = ("trend", "range", "crash", "vol")
+
+# Columns appended to the candles with labels=True.
+LABELS = ("regime", "kind", "sigma", "jump")
+
 # The two layouts of the book table: one row per level and side, or one row per bar.
 BOOK_FORMS = ("long", "wide")
 
@@ -35,6 +41,8 @@ _KINDS = {
     "seq": "uint64",
     "level": "int64",
     "side": "string",
+    "regime": "int64",
+    "kind": "string",
 }
 
 # The native batch's raw columns and their element types (sides as uint8 codes).
@@ -56,6 +64,14 @@ RAW_COLUMNS: dict[str, str] = {
     "funding_rate": "float64",
 }
 
+# Label columns of a batch made with labels=True, one value per bar.
+LABEL_COLUMNS: dict[str, str] = {
+    "label_regime": "int64",
+    "label_kind": "uint8",
+    "label_sigma": "float64",
+    "label_jump": "float64",
+}
+
 # The long book's key columns as the native batch makes them (column name, element type).
 BOOK_KEY_COLUMNS = (("ts", "int64"), ("side", "uint8"), ("level", "int64"))
 
@@ -75,10 +91,13 @@ def wide_book_columns(depth: int) -> tuple[str, ...]:
     return tuple(names)
 
 
-def column_names(table: str, book: str, depth: int) -> tuple[str, ...]:
-    """The columns of ``table``, the book in layout ``book``."""
+def column_names(table: str, book: str, depth: int, labels: bool = False) -> tuple[str, ...]:
+    """The columns of ``table``, the book in layout ``book``, the candles with their labels
+    when ``labels``."""
     if table == "book" and book == "wide":
         return wide_book_columns(depth)
+    if table == "candles" and labels:
+        return COLUMNS[table] + LABELS
     return COLUMNS[table]
 
 
@@ -87,8 +106,11 @@ def book_rows_per_bar(depth: int, book: str) -> int:
     return 2 * depth if book == "long" else 1
 
 
-def native_table_name(table: str, book: str) -> str:
-    """The name the native CSV writer knows ``table`` by ("book_wide" for the wide book)."""
+def native_table_name(table: str, book: str, labels: bool = False) -> str:
+    """The name the native CSV writer knows ``table`` by ("book_wide" for the wide book,
+    "labeled_candles" for the candles with their labels)."""
+    if table == "candles" and labels:
+        return "labeled_candles"
     return "book_wide" if table == "book" and book == "wide" else table
 
 

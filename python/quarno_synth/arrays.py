@@ -14,6 +14,8 @@ from ._schema import (
     BOOK_KEY_COLUMNS,
     BOOK_SIDES_ENTRY,
     COLUMNS,
+    KINDS,
+    LABELS,
     SIDES,
     book_rows_per_bar,
     wide_book_columns,
@@ -21,7 +23,15 @@ from ._schema import (
 from ._spec_text import Spec
 from .batches import RawColumns, concat_raw, whole_run
 
-__all__ = ["SIDES", "book_sides", "generate_arrays", "table_arrays", "wide_book_columns"]
+__all__ = [
+    "KINDS",
+    "LABELS",
+    "SIDES",
+    "book_sides",
+    "generate_arrays",
+    "table_arrays",
+    "wide_book_columns",
+]
 
 Arrays = dict[str, Any]
 
@@ -73,8 +83,11 @@ def _wide_book(raw: RawColumns) -> Arrays:
 def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     """The four tables of ``raw`` as numpy columns."""
     a = raw.arrays
+    candles = {name: a[name] for name in COLUMNS["candles"]}
+    if raw.labels:
+        candles.update((name, a[f"label_{name}"]) for name in LABELS)
     return {
-        "candles": {name: a[name] for name in COLUMNS["candles"]},
+        "candles": candles,
         "trades": {
             "ts": a["trade_ts"],
             "seq": a["trade_seq"],
@@ -87,7 +100,7 @@ def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     }
 
 
-def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
+def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Arrays]:
     """Run ``spec`` and return its tables as numpy columns: {table: {column: ndarray}}.
 
     Tables "candles", "trades", "book" (long form, or wide with ``book="wide"``) and
@@ -95,10 +108,14 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     uint8 codes (trades: 0 buy, 1 sell; book: 0 bid, 1 ask). A fifth entry "book_levels"
     holds "ts" (one per bar) and "bid_price", "bid_qty", "ask_price", "ask_qty" as
     (bars, book_depth) views, level 0 (best) first. NaN stands where the document has null.
+
+    ``labels=True`` appends to the candles the bar's ``regime`` (index, int64), ``kind``
+    (uint8 code, see KINDS), ``sigma`` (the conditional vol used) and ``jump`` (the jump in
+    the log return, 0 when none).
     """
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, labels))
     tables = table_arrays(np, raw, book)
     tables[BOOK_SIDES_ENTRY] = book_sides(raw)
     return tables

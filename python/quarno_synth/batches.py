@@ -11,8 +11,8 @@ from typing import Any, Iterator
 
 from ._columns import Batch, Run
 from ._memory import TARGET_BATCH_BYTES, default_batch_bars, physical_memory, worth_batching
-from ._options import check_batch_bars, check_book
-from ._schema import BOOK_FORMS, RAW_COLUMNS
+from ._options import check_batch_bars, check_book, check_labels
+from ._schema import BOOK_FORMS, LABEL_COLUMNS, RAW_COLUMNS
 from ._spec_text import Spec, as_text, is_text, to_json
 
 # Names other modules took from here before each rule had its own module.
@@ -23,6 +23,7 @@ __all__ = [
     "RawColumns",
     "batch_size",
     "check_book",
+    "check_labels",
     "concat_raw",
     "iter_raw",
     "open_run",
@@ -32,12 +33,14 @@ __all__ = [
 ]
 
 
-def open_run(spec: Spec) -> Run:
-    """A native run of ``spec``: a dict or list is read as a command's "spec" member, a text
-    (str or UTF-8 bytes) as a spec text; a rejected spec raises SynthError."""
+def open_run(spec: Spec, labels: bool = False) -> Run:
+    """A native run of ``spec`` in the extended language: a dict or list is read as a command's
+    "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec raises
+    SynthError. With ``labels`` every batch carries the bars' labels."""
+    labels = check_labels(labels)
     if is_text(spec):
-        return Run(as_text(spec))
-    return Run(to_json(spec), document=True)
+        return Run(as_text(spec), labels=labels)
+    return Run(to_json(spec), document=True, labels=labels)
 
 
 def batch_size(run: Run, batch_bars: int | None) -> int:
@@ -68,12 +71,15 @@ class RawColumns:
     def funding_points(self) -> int:
         return len(self.arrays["funding_ts"])
 
+    @property
+    def labels(self) -> bool:
+        return "label_regime" in self.arrays
+
 
 def raw_columns(np: Any, batch: Batch, first_trade: int, first_funding: int) -> RawColumns:
-    """Zero-copy numpy views of one batch's columns."""
-    arrays = {
-        name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in RAW_COLUMNS.items()
-    }
+    """Zero-copy numpy views of one batch's columns (and its labels when it has them)."""
+    names = {**RAW_COLUMNS, **LABEL_COLUMNS} if batch.labels else RAW_COLUMNS
+    arrays = {name: np.frombuffer(batch.column(name), dtype=dtype) for name, dtype in names.items()}
     return RawColumns(
         batch.bars, batch.book_depth, batch.first_bar, first_trade, first_funding, arrays, batch
     )
@@ -92,20 +98,20 @@ def iter_raw(np: Any, run: Run, max_bars: int) -> Iterator[RawColumns]:
         yield raw
 
 
-def whole_run(np: Any, spec: Spec) -> list[RawColumns]:
+def whole_run(np: Any, spec: Spec, labels: bool = False) -> list[RawColumns]:
     """Every bar of ``spec``: one batch when it fits in memory, else batches of the default size.
 
     The native budget counts the trade columns' growth while one batch is made; batches of
     bounded size can still gather a run that one batch could not.
     """
-    run = open_run(spec)
+    run = open_run(spec, labels)
     try:
         return list(iter_raw(np, run, run.bars))
     except MemoryError:
         # Far beyond the machine, many small batches would only take long to fail.
         if not worth_batching(run.bars, run.bar_bytes):
             raise
-    run = open_run(spec)
+    run = open_run(spec, labels)
     return list(iter_raw(np, run, batch_size(run, None)))
 
 
@@ -114,5 +120,5 @@ def concat_raw(np: Any, parts: list[RawColumns]) -> RawColumns:
     if len(parts) == 1:
         return parts[0]
     first = parts[0]
-    arrays = {name: np.concatenate([p.arrays[name] for p in parts]) for name in RAW_COLUMNS}
+    arrays = {name: np.concatenate([p.arrays[name] for p in parts]) for name in first.arrays}
     return RawColumns(sum(p.bars for p in parts), first.depth, first.first_bar, 0, 0, arrays)

@@ -10,7 +10,7 @@ from typing import Any, Iterator
 
 from ._optional import require
 from ._options import check_book
-from ._schema import SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
+from ._schema import KINDS, SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
 from ._spec_text import Spec
 from .arrays import table_arrays
 from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
@@ -47,6 +47,7 @@ def _pandas_types(pd: Any, np: Any) -> tuple[Any, dict[str, Any]]:
     # made exactly as to_pandas makes them, so the dtypes compare equal
     ts = pd.Series(np.array([], dtype="datetime64[s]")).dt.tz_localize("UTC").dtype
     sides = {table: pd.CategoricalDtype(list(names)) for table, names in SIDES.items()}
+    sides["candles"] = pd.CategoricalDtype(list(KINDS))  # the "kind" label
     return ts, sides
 
 
@@ -75,7 +76,7 @@ def _pandas_frame(pd: Any, np: Any, table: str, columns: dict, first_row: int) -
     for name, values in columns.items():
         if name == "ts":
             data[name] = _utc_seconds(pd, ts_dtype, values)
-        elif name == "side":
+        elif name in ("side", "kind"):
             data[name] = _categorical(pd, np, values, side_dtypes[table])
         else:
             data[name] = values
@@ -91,17 +92,18 @@ def _pandas_tables(pd: Any, np: Any, raw: RawColumns, book: str) -> dict[str, An
     }
 
 
-def generate_frames(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
     The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
     ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
-    ..., ask_qty_{d-1}``). Most columns share the memory of the native run.
+    ..., ask_qty_{d-1}``). Most columns share the memory of the native run. ``labels=True``
+    appends to the candles ``regime`` (int64), ``kind`` (categorical), ``sigma`` and ``jump``.
     """
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, labels))
     return _pandas_tables(pd, np, raw, book)
 
 
@@ -144,6 +146,8 @@ def _floats(pa: Any, np: Any, values: Any) -> Any:
 def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
     if name == "side":
         return _strings(pa, np, values, SIDES[table])
+    if name == "kind":
+        return _strings(pa, np, values, KINDS)
     if values.dtype == np.float64:
         return _floats(pa, np, values)
     values = np.ascontiguousarray(values)
@@ -151,8 +155,8 @@ def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
 
 
 @lru_cache(maxsize=256)
-def arrow_schema(pa: Any, table: str, book: str, depth: int) -> Any:
-    names = column_names(table, book, depth)
+def arrow_schema(pa: Any, table: str, book: str, depth: int, labels: bool = False) -> Any:
+    names = column_names(table, book, depth, labels)
     return pa.schema([(name, arrow_type(pa, name)) for name in names])
 
 
@@ -166,41 +170,47 @@ def arrow_batches(pa: Any, np: Any, raw: RawColumns, book: str) -> dict[str, Any
                 arrays.append(_book_sides(pa, np, raw.bars, raw.depth))
             else:
                 arrays.append(_arrow_array(pa, np, table, name, values))
-        schema = arrow_schema(pa, table, book, raw.depth)
+        schema = arrow_schema(pa, table, book, raw.depth, raw.labels)
         batches[table] = pa.RecordBatch.from_arrays(arrays, schema=schema)
     return batches
 
 
-def generate_arrow(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the Arrow tables of ``to_arrow(generate(spec))`` (nulls stay
-    null); ``book="wide"`` as for ``generate_frames``."""
+    null); ``book="wide"`` and ``labels=True`` as for ``generate_frames`` (``kind`` is a
+    string column)."""
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
-    parts = whole_run(np, spec)
+    parts = whole_run(np, spec, labels)
     batches = [arrow_batches(pa, np, raw, book) for raw in parts]
     depth = parts[0].depth
     return {
         table: pa.Table.from_batches(
-            [b[table] for b in batches], schema=arrow_schema(pa, table, book, depth)
+            [b[table] for b in batches], schema=arrow_schema(pa, table, book, depth, labels)
         )
         for table in TABLES
     }
 
 
-def generate_polars(spec: Spec, *, book: str = "long") -> dict[str, Any]:
+def generate_polars(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return its tables as polars DataFrames (made from ``generate_arrow``),
     the same as ``to_polars(generate(spec))``."""
     pl = require("polars", "polars", "generate_polars")
     require("pyarrow", "polars", "generate_polars")
-    return polars_tables(pl, generate_arrow(spec, book=book))
+    return polars_tables(pl, generate_arrow(spec, book=book, labels=labels))
 
 
 # --- batch by batch ---------------------------------------------------------------------
 
 
 def iter_batches(
-    spec: Spec, *, batch_bars: int | None = None, arrow: bool = False, book: str = "long"
+    spec: Spec,
+    *,
+    batch_bars: int | None = None,
+    arrow: bool = False,
+    book: str = "long",
+    labels: bool = False,
 ) -> Iterator[dict[str, Any]]:
     """The run of ``spec`` batch by batch: per batch a dict of the four tables "candles",
     "trades", "book" and "funding" holding that batch's rows.
@@ -209,7 +219,7 @@ def iter_batches(
     record batches with ``arrow=True``. Concatenated they are the tables of
     ``generate_frames`` / ``generate_arrow``. ``batch_bars`` defaults to about 64 MB of
     columns. The spec is checked at once; a run that fails later raises after the batches
-    before the failure were handed out.
+    before the failure were handed out. ``labels=True`` as for ``generate_frames``.
     """
     check_book(book)
     if arrow:
@@ -218,7 +228,7 @@ def iter_batches(
     else:
         mod = require("pandas", "pandas", "iter_batches")
         np = require("numpy", "pandas", "iter_batches")
-    run = open_run(spec)
+    run = open_run(spec, labels)
     size = batch_size(run, batch_bars)
     convert = arrow_batches if arrow else _pandas_tables
 

@@ -16,7 +16,7 @@ from typing import Any, Callable, Mapping
 
 from . import _columns
 from ._optional import require
-from ._options import FORMATS, check_book, check_format
+from ._options import FORMATS, check_book, check_format, check_labels
 from ._schema import TABLES, book_rows_per_bar, native_table_name
 from ._spec_text import Spec
 from .batches import batch_size, open_run, raw_columns
@@ -63,9 +63,9 @@ def _batch_rows(batch: Any, book: str) -> dict[str, int]:
 class _CsvFiles:
     """Header from the native module, rows as the native CSV writer formats them."""
 
-    def __init__(self, temps: dict[str, Path], book: str, depth: int) -> None:
+    def __init__(self, temps: dict[str, Path], book: str, depth: int, labels: bool) -> None:
         self._book = book
-        self._names = {table: native_table_name(table, book) for table in TABLES}
+        self._names = {table: native_table_name(table, book, labels) for table in TABLES}
         self._files: dict[str, Any] = {}
         try:
             for table, path in temps.items():
@@ -90,7 +90,7 @@ class _CsvFiles:
 class _ParquetFiles:
     """One ParquetWriter per table, one row group per batch; the schema of ``to_arrow``."""
 
-    def __init__(self, temps: dict[str, Path], book: str, depth: int) -> None:
+    def __init__(self, temps: dict[str, Path], book: str, depth: int, labels: bool) -> None:
         self._pa = require("pyarrow", "arrow", "Parquet output")
         self._pq = require("pyarrow.parquet", "arrow", "Parquet output")
         self._np = require("numpy", "arrow", "Parquet output")
@@ -100,7 +100,7 @@ class _ParquetFiles:
         try:
             for table, path in temps.items():
                 self._files[table] = open(path, "wb")
-                schema = arrow_schema(self._pa, table, book, depth)
+                schema = arrow_schema(self._pa, table, book, depth, labels)
                 self._writers[table] = self._pq.ParquetWriter(
                     self._files[table],
                     schema,
@@ -132,18 +132,20 @@ class _ParquetFiles:
             f.close()
 
 
-def prepare_run(spec: Spec, fmt: str, book: str = "long") -> _columns.Run:
-    """The run of ``spec``, checked for the format before any file is made.
+def prepare_run(spec: Spec, fmt: str, book: str = "long", labels: bool = False) -> _columns.Run:
+    """The run of ``spec`` (with its labels when ``labels``), checked for the format before
+    any file is made.
 
     Parquet stores second timestamps as milliseconds: a run whose timestamps do not fit is
     refused here (ValueError) rather than wrapped around.
     """
     check_format(fmt)
     check_book(book)
+    check_labels(labels)
     if fmt == "parquet":
         require("pyarrow.parquet", "arrow", "Parquet output")
         require("numpy", "arrow", "Parquet output")
-    run = open_run(spec)
+    run = open_run(spec, labels)
     if fmt == "parquet":
         last_ts = run.start_ts + (run.bars - 1) * run.bar_secs
         check_ms_range(run.start_ts, last_ts, "Parquet; use CSV")
@@ -159,7 +161,8 @@ def write_run(
     batch_bars: int | None = None,
     on_bars: OnBars | None = None,
 ) -> dict[str, int]:
-    """Write the rest of ``run`` (from ``prepare_run``); see ``write_tables``."""
+    """Write the rest of ``run`` (from ``prepare_run``; its labels go to the candles when it
+    was made with them); see ``write_tables``."""
     missing = [table for table in TABLES if table not in paths]
     if missing:
         raise ValueError(f"paths has no entry for {', '.join(missing)}")
@@ -171,7 +174,7 @@ def write_run(
     placed: list[Path] = []
     try:
         opener = _ParquetFiles if fmt == "parquet" else _CsvFiles
-        files = opener(temps, book, run.book_depth)
+        files = opener(temps, book, run.book_depth, run.labels)
         while (batch := run.next_batch(size)) is not None:
             for table, count in files.write(batch).items():
                 rows[table] += count
@@ -201,23 +204,30 @@ def write_tables(
     book: str = "long",
     batch_bars: int | None = None,
     on_bars: OnBars | None = None,
+    labels: bool = False,
 ) -> dict[str, int]:
     """Run ``spec`` and write its tables "candles", "trades", "book" and "funding", batch by
     batch, to ``paths[table]`` as ``fmt`` ("parquet" or "csv"); returns each table's rows.
 
     ``book`` is "long" (one row per level and side) or "wide" (one row per bar).
     ``batch_bars`` defaults to about 64 MB of columns per batch. ``on_bars(done, total)`` is
-    called after every batch. The four files appear only once all are complete; on any
-    failure or interrupt none is left behind.
+    called after every batch. ``labels=True`` appends the bars' labels to the candles
+    (``regime``, ``kind``, ``sigma``, ``jump``). The four files appear only once all are
+    complete; on any failure or interrupt none is left behind.
     """
-    run = prepare_run(spec, fmt, book)
+    run = prepare_run(spec, fmt, book, labels)
     return write_run(run, paths, fmt, book=book, batch_bars=batch_bars, on_bars=on_bars)
 
 
 def _write_directory(
-    spec: Spec, directory: str | os.PathLike, fmt: str, book: str, batch_bars: int | None
+    spec: Spec,
+    directory: str | os.PathLike,
+    fmt: str,
+    book: str,
+    batch_bars: int | None,
+    labels: bool,
 ) -> dict[str, Path]:
-    run = prepare_run(spec, fmt, book)
+    run = prepare_run(spec, fmt, book, labels)
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     paths = table_paths(directory, fmt)
@@ -231,10 +241,12 @@ def write_parquet(
     *,
     book: str = "long",
     batch_bars: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.parquet``, ``trades.parquet``, ``book.parquet`` and
-    ``funding.parquet`` in ``directory`` (created when missing); returns the paths."""
-    return _write_directory(spec, directory, "parquet", book, batch_bars)
+    ``funding.parquet`` in ``directory`` (created when missing); returns the paths.
+    ``labels=True`` appends the bars' labels to the candles."""
+    return _write_directory(spec, directory, "parquet", book, batch_bars, labels)
 
 
 def write_csv(
@@ -243,7 +255,9 @@ def write_csv(
     *,
     book: str = "long",
     batch_bars: int | None = None,
+    labels: bool = False,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.csv`` ... ``funding.csv`` in ``directory`` (created when
-    missing); numbers are written as in the JSON document, null as an empty field."""
-    return _write_directory(spec, directory, "csv", book, batch_bars)
+    missing); numbers are written as in the JSON document, null as an empty field.
+    ``labels=True`` appends the bars' labels to the candles."""
+    return _write_directory(spec, directory, "csv", book, batch_bars, labels)

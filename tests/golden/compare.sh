@@ -19,8 +19,11 @@ while read -r key want got; do
     [ "$want" = "$got" ] && continue
     name=${key%/*} shape=${key#*/}
     where=""
-    if [ -n "$dumps" ] && [ -f "$dumps/$name.$shape.json" ] && [ -f "$reference/$name.$shape.json" ]; then
-        first=$(cmp "$reference/$name.$shape.json" "$dumps/$name.$shape.json" 2>&1 | head -1 || true)
+    # responses are dumped as .json, the tables of extended runs as .csv
+    ext=json
+    [ "$shape" = tables ] && ext=csv
+    if [ -n "$dumps" ] && [ -f "$dumps/$name.$shape.$ext" ] && [ -f "$reference/$name.$shape.$ext" ]; then
+        first=$(cmp "$reference/$name.$shape.$ext" "$dumps/$name.$shape.$ext" 2>&1 | head -1 || true)
         # cmp counts bytes from 1; offsets here count from 0.
         if [[ "$first" =~ byte\ ([0-9]+) ]]; then
             where=", first differing byte at offset $((BASH_REMATCH[1] - 1))"

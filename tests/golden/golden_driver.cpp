@@ -6,7 +6,11 @@
 //   golden_driver --self-test                checks the digest on known vectors
 //
 // Each line is an object with "name" and "spec"; the line itself, with "cmd"
-// added, is the command (the dispatcher ignores the "name" member).
+// added, is the command (the dispatcher ignores the "name" member). A line
+// with "extended": true holds a spec of the extended language instead: it is
+// run with labels and digested as shape "tables", the CSV bytes (header and
+// rows) of its candles with labels, trades, book and funding, one after the
+// other (or the rendered error of a rejected or failed run).
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -14,8 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "encode/csv.hpp"
+#include "generate/run.hpp"
 #include "json/reader.hpp"
 #include "sha256.hpp"
+#include "spec/decode.hpp"
 #include "synth/synth.hpp"
 
 namespace {
@@ -60,6 +67,33 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// The canonical bytes of an extended run: every table as CSV, labels on.
+std::string extended_tables(const synth::json::JsonValue& spec_value) {
+    using synth::encode::CsvTable;
+    auto spec = synth::spec::spec_from_value(spec_value, synth::spec::Dialect::extended);
+    if (!spec) return spec.error().render();
+    auto run = synth::generate::Run::start(spec.value(), synth::generate::RunOptions{true});
+    if (!run) return run.error().render();
+    synth::generate::ColumnBatch batch;
+    auto made = run.value().advance(spec.value().bars, batch);
+    if (!made) return made.error().render();
+    std::string out;
+    for (CsvTable table :
+         {CsvTable::labeled_candles, CsvTable::trades, CsvTable::book, CsvTable::funding}) {
+        out += synth::encode::csv_header(table, batch.book_depth);
+        out += synth::encode::encode_csv(batch, table);
+    }
+    return out;
+}
+
+void dump(const std::string& dir, const std::string& name, std::string_view shape,
+          std::string_view ext, const std::string& text) {
+    if (dir.empty()) return;
+    std::ofstream out(dir + "/" + name + "." + std::string(shape) + std::string(ext),
+                      std::ios::binary);
+    out << text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +126,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s:%d: not an object with a \"name\"\n", argv[1], line_no);
             return 2;
         }
+        auto extended = object->find("extended");
+        if (extended != object->end() && extended->second.as_bool() != nullptr &&
+            *extended->second.as_bool()) {
+            auto spec = object->find("spec");
+            const std::string text =
+                spec == object->end() ? std::string("no \"spec\"") : extended_tables(spec->second);
+            std::printf("%s tables %s\n", name->c_str(), sha256_hex(text).c_str());
+            dump(dump_dir, *name, "tables", ".csv", text);
+            continue;
+        }
         for (std::string_view shape : {"generate", "generate_stream"}) {
             std::string cmd = "{\"cmd\":\"";
             cmd.append(shape).append("\",").append(line.substr(1));
@@ -104,11 +148,7 @@ int main(int argc, char** argv) {
             }
             std::printf("%s %.*s %s\n", name->c_str(), static_cast<int>(shape.size()), shape.data(),
                         sha256_hex(r.text).c_str());
-            if (!dump_dir.empty()) {
-                std::ofstream out(dump_dir + "/" + *name + "." + std::string(shape) + ".json",
-                                  std::ios::binary);
-                out << r.text;
-            }
+            dump(dump_dir, *name, shape, ".json", r.text);
         }
     }
     return 0;

@@ -216,3 +216,21 @@ def test_csv_rows_carry_the_documents_numbers():
     assert (
         _columns.csv_header("book_wide", 1) == b"ts,bid_price_0,bid_qty_0,ask_price_0,ask_qty_0\n"
     )
+
+
+@pytest.mark.parametrize("labels", [False, True])
+def test_label_columns_only_on_request(labels):
+    dynamic = json.loads(json.dumps(SPEC))
+    dynamic["regimes"][0].update(garch={"alpha": 0.1, "gamma": 0.1, "beta": 0.8}, tails=[4.0])
+    run = _columns.Run(json.dumps(dynamic), labels=labels)
+    assert run.labels is labels
+    batch = run.next_batch(10)
+    assert batch.labels is labels
+    names = ("label_regime", "label_kind", "label_sigma", "label_jump")
+    assert [batch.column(n).length for n in names] == [10 * labels] * 4
+    if labels:
+        rows = batch.csv("labeled_candles").decode().splitlines()
+        assert [r.split(",")[6:8] for r in rows] == [["0", "trend"]] * 9 + [["1", "range"]]
+    else:
+        with pytest.raises(ValueError, match="no labels"):
+            batch.csv("labeled_candles")

@@ -1,9 +1,12 @@
 #include "encode/csv.hpp"
 
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 #include "encode/output_buffer.hpp"
 #include "json/number_format.hpp"
+#include "spec/messages.hpp"
 
 namespace synth::encode {
 namespace {
@@ -31,6 +34,33 @@ void candle_rows(OutputBuffer& out, const ColumnBatch& b) {
             *p++ = ',';
             p = number(p, (*c)[j]);
         }
+        *p++ = '\n';
+        out.advance(p);
+    }
+}
+
+// Candle rows followed by the bar's labels: regime, kind, sigma, jump.
+void labeled_candle_rows(OutputBuffer& out, const ColumnBatch& b) {
+    for (std::size_t j = 0; j < b.bars(); ++j) {
+        char* p = out.room(kRowRoom);
+        p = ts_cell(p, b.ts[j]);
+        for (const Column<double>* c : {&b.open, &b.high, &b.low, &b.close, &b.volume}) {
+            *p++ = ',';
+            p = number(p, (*c)[j]);
+        }
+        out.advance(p);
+        p = out.room(kRowRoom);
+        *p++ = ',';
+        p = json::write_i64(p, b.label_regime[j]);
+        *p++ = ',';
+        const std::string_view kind =
+            spec::kind_name(static_cast<spec::RegimeKind>(b.label_kind[j]));
+        std::memcpy(p, kind.data(), kind.size());
+        p += kind.size();
+        *p++ = ',';
+        p = number(p, b.label_sigma[j]);
+        *p++ = ',';
+        p = number(p, b.label_jump[j]);
         *p++ = '\n';
         out.advance(p);
     }
@@ -109,6 +139,8 @@ std::size_t expected_bytes(const ColumnBatch& b, CsvTable table) {
     switch (table) {
         case CsvTable::candles:
             return b.bars() * 96;
+        case CsvTable::labeled_candles:
+            return b.bars() * 160;
         case CsvTable::trades:
             return b.trades() * 56;
         case CsvTable::book:
@@ -124,6 +156,7 @@ std::size_t expected_bytes(const ColumnBatch& b, CsvTable table) {
 
 std::optional<CsvTable> csv_table(std::string_view name) {
     if (name == "candles") return CsvTable::candles;
+    if (name == "labeled_candles") return CsvTable::labeled_candles;
     if (name == "trades") return CsvTable::trades;
     if (name == "book") return CsvTable::book;
     if (name == "book_wide") return CsvTable::book_wide;
@@ -135,6 +168,8 @@ std::string csv_header(CsvTable table, std::uint64_t book_depth) {
     switch (table) {
         case CsvTable::candles:
             return "ts,open,high,low,close,volume\n";
+        case CsvTable::labeled_candles:
+            return "ts,open,high,low,close,volume,regime,kind,sigma,jump\n";
         case CsvTable::trades:
             return "ts,seq,price,qty,side\n";
         case CsvTable::book:
@@ -161,6 +196,9 @@ std::string encode_csv(const ColumnBatch& batch, CsvTable table) {
     switch (table) {
         case CsvTable::candles:
             candle_rows(out, batch);
+            break;
+        case CsvTable::labeled_candles:
+            labeled_candle_rows(out, batch);
             break;
         case CsvTable::trades:
             trade_rows(out, batch);

@@ -12,8 +12,10 @@
 namespace synth::encode {
 
 // book: one row per level and side (ts,side,level,price,qty); book_wide: one
-// row per bar (ts,bid_price_0,bid_qty_0,...,ask_price_0,ask_qty_0,...).
-enum class CsvTable { candles, trades, book, book_wide, funding };
+// row per bar (ts,bid_price_0,bid_qty_0,...,ask_price_0,ask_qty_0,...);
+// labeled_candles: the candles and the bar's labels (regime,kind,sigma,jump),
+// for a batch made with labels.
+enum class CsvTable { candles, labeled_candles, trades, book, book_wide, funding };
 
 std::optional<CsvTable> csv_table(std::string_view name);
 

@@ -3,16 +3,24 @@
 namespace synth::generate {
 
 void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth,
-                        std::size_t expected_trades, std::size_t funding_points) {
+                        std::size_t expected_trades, std::size_t funding_points, bool with_labels) {
     first_bar = first;
     book_depth = depth;
-    for (Column<std::int64_t>* c : {&ts, &trade_ts, &funding_ts}) c->clear();
+    labels = with_labels;
+    for (Column<std::int64_t>* c : {&ts, &trade_ts, &funding_ts, &label_regime}) c->clear();
     for (Column<double>* c : {&open, &high, &low, &close, &volume, &level_price, &level_qty,
-                              &trade_price, &trade_qty, &funding_rate}) {
+                              &trade_price, &trade_qty, &funding_rate, &label_sigma, &label_jump}) {
         c->clear();
     }
     trade_seq.clear();
     trade_side.clear();
+    label_kind.clear();
+    if (with_labels) {
+        label_regime.reserve(bars);
+        label_kind.reserve(bars);
+        label_sigma.reserve(bars);
+        label_jump.reserve(bars);
+    }
 
     ts.reserve(bars);
     for (Column<double>* c : {&open, &high, &low, &close, &volume}) c->reserve(bars);

@@ -39,15 +39,23 @@ struct ColumnBatch {
     Column<std::int64_t> funding_ts;
     Column<double> funding_rate;
 
+    // Labels, one entry per bar, only when the run was asked for them: the
+    // regime's index and kind (RegimeKind values), the conditional vol used and
+    // the jump added to the log return (0 when none), both unrounded.
+    bool labels = false;
+    Column<std::int64_t> label_regime;
+    Column<std::uint8_t> label_kind;
+    Column<double> label_sigma, label_jump;
+
     std::size_t bars() const { return ts.size(); }
     std::size_t trades() const { return trade_ts.size(); }
     std::size_t funding_points() const { return funding_ts.size(); }
 
     // Empties every column and reserves room for `bars` bars, their levels
     // and about `expected_trades` trades (the trade columns grow beyond it
-    // when a batch draws more).
+    // when a batch draws more), and their labels when `with_labels`.
     void reset(std::uint64_t first, std::size_t bars, std::size_t depth,
-               std::size_t expected_trades, std::size_t funding_points);
+               std::size_t expected_trades, std::size_t funding_points, bool with_labels = false);
 };
 
 }  // namespace synth::generate

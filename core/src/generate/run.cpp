@@ -11,9 +11,15 @@
 #include "spec/validate.hpp"
 
 namespace synth::generate {
-Run::Run(const spec::GenSpec& spec)
+Run::Run(const spec::GenSpec& spec, RunOptions options)
     : spec_(spec),
+      options_(options),
       rng_(SeededRng::from_seed(spec.seed)),
+      dynamics_(regime_dynamics(spec.regimes)),
+      has_dynamics_(any_active(dynamics_)),
+      carry_variance_(any_garch(dynamics_)),
+      streams_(DynamicStreams::from_seed(spec.seed)),
+      carry_{spec.regimes.empty() ? 0.0 : spec.regimes[0].vol * spec.regimes[0].vol, 0.0},
       spread_fraction_(spec.microstructure.spread_bps / 10000.0),
       poisson_limit_(std::exp(-spec.microstructure.trade_rate)),
       scales_(level_scales(spec.microstructure.book_depth)),
@@ -22,7 +28,7 @@ Run::Run(const spec::GenSpec& spec)
       anchor_(spec.start_price),
       ts_(spec.start_ts) {}
 
-Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
+Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions options) {
     if (auto valid = spec::validate(spec); !valid.ok()) {
         return Err{std::move(valid).error()};
     }
@@ -35,8 +41,8 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec) {
         return Err{std::move(budget).error()};
     }
     // A chain's schedule is drawn here, once: the bar loop only sees regimes.
-    if (spec.chain) return Run(with_drawn_schedule(spec));
-    return Run(spec);
+    if (spec.chain) return Run(with_drawn_schedule(spec), options);
+    return Run(spec, options);
 }
 
 std::size_t Run::expected_trades(std::uint64_t bars) const {
@@ -45,6 +51,13 @@ std::size_t Run::expected_trades(std::uint64_t bars) const {
     // Mean plus four standard deviations of the Poisson total.
     const double mean = mean_trades_per_bar(rate) * static_cast<double>(bars);
     return static_cast<std::size_t>(mean + 4.0 * std::sqrt(mean) + 16.0);
+}
+
+void Run::append_labels(ColumnBatch& batch, const BarMove& move) const {
+    batch.label_regime.push_back(static_cast<std::int64_t>(regime_index_));
+    batch.label_kind.push_back(static_cast<std::uint8_t>(spec_.regimes[regime_index_].kind));
+    batch.label_sigma.push_back(move.sigma);
+    batch.label_jump.push_back(move.jump);
 }
 
 Result<std::uint64_t, spec::SynthError> Run::advance(std::uint64_t max_bars, ColumnBatch& batch) {
@@ -57,7 +70,7 @@ void Run::begin_batch(std::uint64_t bars, ColumnBatch& batch) const {
     const std::uint64_t count = std::min(bars, bars_left());
     const std::uint64_t interval = micro.funding ? micro.funding->interval_bars : 0;
     batch.reset(bar_, count, micro.book_depth, expected_trades(count),
-                interval == 0 ? 0 : (bar_ % interval + count) / interval);
+                interval == 0 ? 0 : (bar_ % interval + count) / interval, options_.labels);
 }
 
 Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, ColumnBatch& batch) {
@@ -72,13 +85,19 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
         if (position_ == 0) {
             anchor_ = price_;
         }
-        const BarMove move = draw_move(regime, price_, anchor_, rng_);
+        // One branch per bar keeps the classic bar as it always was.
+        const bool dynamic = has_dynamics_ && dynamics_[regime_index_].active;
+        const BarMove move = dynamic ? draw_dynamic_move(regime, dynamics_[regime_index_], price_,
+                                                         anchor_, bar_ == 0, carry_, streams_, rng_)
+                                     : draw_move(regime, price_, anchor_, rng_);
+        if (carry_variance_ && !dynamic) carry_classic(carry_, regime.vol, move.z);
         if (!is_finite(move)) {
             failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
                                         "price walk produced a non-finite value"};
             return Err{*failure_};
         }
         append_candle(batch, move, ts_);
+        if (options_.labels) append_labels(batch, move);
         const double half_spread =
             append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
         append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,

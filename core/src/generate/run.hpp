@@ -11,6 +11,7 @@
 
 #include "base/result.hpp"
 #include "generate/batch.hpp"
+#include "generate/dynamics.hpp"
 #include "generate/funding.hpp"
 #include "generate/rng.hpp"
 #include "spec/error.hpp"
@@ -18,14 +19,19 @@
 
 namespace synth::generate {
 
+struct RunOptions {
+    bool labels = false;  // fill the batches' label columns
+};
+
 class Run {
   public:
     // Validates the spec (its error is returned unchanged), refuses a book
-    // too deep for one bar to fit in memory, and seeds the stream; nothing is
+    // too deep for one bar to fit in memory, and seeds the streams; nothing is
     // drawn yet.
-    static Result<Run, spec::SynthError> start(const spec::GenSpec& spec);
+    static Result<Run, spec::SynthError> start(const spec::GenSpec& spec, RunOptions options = {});
 
     const spec::GenSpec& spec() const { return spec_; }
+    bool labels() const { return options_.labels; }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
 
@@ -45,10 +51,19 @@ class Run {
     Result<std::uint64_t, spec::SynthError> extend(std::uint64_t max_bars, ColumnBatch& batch);
 
   private:
-    explicit Run(const spec::GenSpec& spec);
+    Run(const spec::GenSpec& spec, RunOptions options);
+    void append_labels(ColumnBatch& batch, const BarMove& move) const;
 
     spec::GenSpec spec_;
+    RunOptions options_;
     SeededRng rng_;
+    // Regime dynamics, one entry per regime; has_dynamics_ is false for a
+    // classic run (or one whose members are all neutral).
+    std::vector<RegimeDynamics> dynamics_;
+    bool has_dynamics_;
+    bool carry_variance_;
+    DynamicStreams streams_;
+    VarianceCarry carry_;
     double spread_fraction_;
     double poisson_limit_;
     std::vector<double> scales_;

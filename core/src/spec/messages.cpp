@@ -171,4 +171,8 @@ std::optional<RegimeKind> kind_from_name(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view kind_name(RegimeKind kind) {
+    return kKindNames[static_cast<std::size_t>(kind)];
+}
+
 }  // namespace synth::spec

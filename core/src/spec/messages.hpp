@@ -68,5 +68,7 @@ std::string unknown_variant(std::string_view name);
 
 // The exact lower-case spelling of a kind, or nothing.
 std::optional<RegimeKind> kind_from_name(std::string_view name);
+// The spelling of a kind: "trend", "range", "crash" or "vol".
+std::string_view kind_name(RegimeKind kind);
 
 }  // namespace synth::spec

@@ -33,6 +33,7 @@ def generate_dataset(
     max_workers: int | None = None,
     book: str = "long",
     batch_bars: int | None = None,
+    labels: bool = False,
     on_runs: OnRuns | None = None,
 ) -> dict[str, Any]:
     """Write many runs into one Parquet dataset in directory ``path``; return its manifest.
@@ -47,7 +48,7 @@ def generate_dataset(
     Runs go to ``executor`` when given (any ``concurrent.futures.Executor``), else to a pool of
     ``max_workers`` processes (all cores by default; 1 runs them in this process). A directory
     holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is
-    called as runs finish.
+    called as runs finish. ``labels=True`` appends the bars' labels to the candles.
 
     Raises SweepError (bad arguments, before anything is written), SweepFailed (a worker died;
     start again to finish), OSError (a write failed) and KeyboardInterrupt (nothing partial is
@@ -56,10 +57,12 @@ def generate_dataset(
     problem = sweep_option_error(book, batch_bars, max_workers)
     if problem is not None:
         raise SweepError(problem)
+    if not isinstance(labels, bool):
+        raise SweepError(f"labels must be True or False, not {labels!r}")
     require("pyarrow.parquet", "arrow", "sweeps (Parquet datasets)")
     runs = plan(spec, seeds, specs)
     root = Path(path).absolute()
-    head = header(runs, book, batch_bars)
+    head = header(runs, book, batch_bars, labels)
     check_directory(root, head, runs)
     root.mkdir(parents=True, exist_ok=True)
     with locked(root):
@@ -67,7 +70,7 @@ def generate_dataset(
         remove_stale_manifests(root)
         if not resuming:
             write_manifest(root, manifest(head, runs, {}))
-        results = execute(runs, root, book, batch_bars, executor, max_workers, on_runs)
+        results = execute(runs, root, book, batch_bars, labels, executor, max_workers, on_runs)
         check_files(root, results)
         done = manifest(head, runs, results)
         write_manifest(root, done)

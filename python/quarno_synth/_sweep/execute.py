@@ -25,7 +25,7 @@ Results = dict[int, dict[str, Any]]
 
 
 def _tasks(
-    runs: list[Run], workers: int, root: Path, book: str, batch_bars: int | None
+    runs: list[Run], workers: int, root: Path, book: str, batch_bars: int | None, labels: bool
 ) -> list[Task]:
     todo = [run for run in runs if run.error is None]
     if not todo:
@@ -40,10 +40,10 @@ def _tasks(
         chunk.append((run.index, run.partition, run.spec))
         cost += run.cost
         if cost >= _TASK_COST or len(chunk) >= most:
-            tasks.append(Task(str(root), book, batch_bars, versions, tuple(chunk)))
+            tasks.append(Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
             chunk, cost = [], 0
     if chunk:
-        tasks.append(Task(str(root), book, batch_bars, versions, tuple(chunk)))
+        tasks.append(Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
     return tasks
 
 
@@ -122,13 +122,14 @@ def execute(
     root: Path,
     book: str,
     batch_bars: int | None,
+    labels: bool,
     executor: cf.Executor | None,
     max_workers: int | None,
     on_runs: OnRuns | None,
 ) -> Results:
     """Make every run that has no error yet; per run index its result."""
     workers = _default_workers(executor, max_workers)
-    tasks = _tasks(runs, workers, root, book, batch_bars)
+    tasks = _tasks(runs, workers, root, book, batch_bars, labels)
     results: Results = {}
     failed_early = len(runs) - sum(len(task.runs) for task in tasks)
     if on_runs is not None:

@@ -34,9 +34,9 @@ def library_version() -> str:
     return f"quarno_synth {__version__}"
 
 
-def header(runs: list[Run], book: str, batch_bars: int | None) -> dict[str, Any]:
+def header(runs: list[Run], book: str, batch_bars: int | None, labels: bool) -> dict[str, Any]:
     """The manifest's members that do not depend on the runs' outcome."""
-    return {
+    head = {
         "format": FORMAT,
         "library": library_version(),
         "writer": writer_version(),
@@ -46,6 +46,9 @@ def header(runs: list[Run], book: str, batch_bars: int | None) -> dict[str, Any]
         "book": book,
         "batch_bars": batch_bars,
     }
+    if labels:  # only then: manifests of sweeps without labels stay as they were
+        head["labels"] = True
+    return head
 
 
 def _run_entry(run: Run, result: Mapping[str, Any] | None) -> dict[str, Any]:

@@ -26,6 +26,7 @@ class Task:
     root: str
     book: str
     batch_bars: int | None
+    labels: bool
     versions: tuple[str, str]
     runs: tuple[tuple[int, str, str], ...]  # (index, partition, spec text)
 
@@ -89,7 +90,14 @@ def _one_run(task: Task, partition: str, spec: str) -> dict[str, Any]:
         rows = {table: pq.read_metadata(path).num_rows for table, path in paths.items()}
     else:
         try:
-            rows = write_tables(spec, paths, "parquet", book=task.book, batch_bars=task.batch_bars)
+            rows = write_tables(
+                spec,
+                paths,
+                "parquet",
+                book=task.book,
+                batch_bars=task.batch_bars,
+                labels=task.labels,
+            )
         except ValueError as exc:  # SynthError, or a run the format cannot hold
             _remove_empty(root, partition)
             return {"error": str(exc)}

@@ -17,6 +17,11 @@ from .progress import Progress
 
 PROG = "quarno-synth"
 
+LABELS_HELP = (
+    "csv, parquet: append the bars' labels to the candles: regime (index), kind, sigma "
+    "(the conditional vol used) and jump (0 when none)"
+)
+
 
 class UserError(Exception):
     """A failure reported as one line on stderr, with an exit status."""

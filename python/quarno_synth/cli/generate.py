@@ -12,7 +12,7 @@ from .._schema import BOOK_FORMS
 from ..errors import SynthError
 from ..files import table_paths, write_text
 from ..writers import prepare_run, write_run
-from .common import UserError, add_spec_source, read_spec, run, write, write_stdout
+from .common import LABELS_HELP, UserError, add_spec_source, read_spec, run, write, write_stdout
 from .progress import Progress
 
 
@@ -39,6 +39,7 @@ def add_parser(commands: Any) -> None:
         help="csv, parquet: the book table with one row per level and side (long, the default) "
         "or one row per bar (wide)",
     )
+    gen.add_argument("--labels", action="store_true", help=LABELS_HELP)
 
 
 def command(args: argparse.Namespace) -> int:
@@ -47,6 +48,8 @@ def command(args: argparse.Namespace) -> int:
         raise UserError(f"--format {args.format} needs -o DIR, the directory for the table files")
     if not to_files and args.book is not None:
         raise UserError("--book applies to --format csv and --format parquet")
+    if not to_files and args.labels:
+        raise UserError("--labels applies to --format csv and --format parquet")
     out_dir = Path(args.output) if to_files else None
     if out_dir is not None:
         if out_dir.exists() and not out_dir.is_dir():
@@ -61,7 +64,9 @@ def command(args: argparse.Namespace) -> int:
     label, text = read_spec(args)
     progress = Progress.for_terminal() if (to_files or out_file is not None) else Progress(False)
     if out_dir is not None:
-        return _tables(label, text, args.format, args.book or "long", out_dir, progress)
+        return _tables(
+            label, text, args.format, args.book or "long", args.labels, out_dir, progress
+        )
     response = run(label, text, args.stream, progress)
     if out_file is not None:
         progress.step(f"writing {out_file}")
@@ -73,10 +78,12 @@ def command(args: argparse.Namespace) -> int:
     return 0
 
 
-def _tables(label: str, text: str, fmt: str, book: str, out_dir: Path, progress: Progress) -> int:
+def _tables(
+    label: str, text: str, fmt: str, book: str, labels: bool, out_dir: Path, progress: Progress
+) -> int:
     """Run batch by batch into the four table files: memory stays bounded whatever the bars."""
     try:
-        native = prepare_run(text, fmt, book)
+        native = prepare_run(text, fmt, book, labels)
     except SynthError as exc:
         raise UserError(f"{label}: {exc}", 1) from None
     except ValueError as exc:  # data the chosen format cannot hold

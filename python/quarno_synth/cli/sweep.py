@@ -12,7 +12,7 @@ from typing import Any
 from .. import sweep
 from .._optional import require
 from .._schema import BOOK_FORMS
-from .common import UserError, add_spec_source, decode, read_spec
+from .common import LABELS_HELP, UserError, add_spec_source, decode, read_spec
 from .progress import Progress
 
 
@@ -46,6 +46,7 @@ def add_parser(commands: Any) -> None:
     parser.add_argument(
         "--book", choices=BOOK_FORMS, default="long", help="book table form (default long)"
     )
+    parser.add_argument("--labels", action="store_true", help=LABELS_HELP)
 
 
 def _read_spec_lines(name: str) -> list[str]:
@@ -100,6 +101,7 @@ def command(args: argparse.Namespace) -> int:
                 executor=executor,
                 max_workers=args.workers,
                 book=args.book,
+                labels=args.labels,
                 on_runs=progress.count,
             )
         except sweep.SweepError as exc:

@@ -1,0 +1,71 @@
+#pragma once
+// The extended dialect reads a superset of the classic one: whatever the
+// classic dialect accepts it reads as the same spec, whatever it rejects the
+// classic dialect rejects too, and where the classic error is not about
+// something only the extended dialect reads (an unknown field, surplus array
+// elements) both report the same text. Validation of an extended spec answers
+// a classic message or one about an extension member.
+#include <string>
+#include <string_view>
+
+#include "base/result.hpp"
+#include "invariants.hpp"
+#include "spec/error.hpp"
+#include "spec/model.hpp"
+#include "spec/validate.hpp"
+
+namespace synth::fuzz {
+
+inline bool extension_may_differ(std::string_view classic_error) {
+    for (std::string_view form : {"unknown field `", "trailing characters", "trailing comma"}) {
+        if (classic_error.substr(0, form.size()) == form) return true;
+    }
+    return classic_error.find("expected fewer elements in array") != std::string_view::npos;
+}
+
+// "regimes[N].member: message" for an extension member's check.
+inline bool is_extension_validation_message(std::string_view m) {
+    constexpr std::string_view kHead = "regimes[";
+    if (m.substr(0, kHead.size()) != kHead) return false;
+    m.remove_prefix(kHead.size());
+    std::size_t digits = 0;
+    while (digits < m.size() && m[digits] >= '0' && m[digits] <= '9') ++digits;
+    if (digits == 0 || (digits > 1 && m[0] == '0')) return false;
+    m.remove_prefix(digits);
+    for (std::string_view known : {
+             "].garch: alpha must be finite and >= 0",
+             "].garch: gamma must be finite and >= 0",
+             "].garch: beta must be finite and >= 0",
+             "].garch: alpha + gamma/2 + beta must be below 1",
+             "].tails: df must be finite and > 2",
+             "].jumps: rate must be finite and >= 0",
+             "].jumps: mean must be finite",
+             "].jumps: vol must be finite and >= 0",
+         }) {
+        if (m == known) return true;
+    }
+    return false;
+}
+
+inline void check_dialects(const Result<spec::GenSpec, spec::SynthError>& classic,
+                           const Result<spec::GenSpec, spec::SynthError>& extended) {
+    if (classic) {
+        require(extended.ok(), "the extended dialect rejects a classic spec",
+                extended.ok() ? std::string_view() : extended.error().message);
+        require(extended.value() == classic.value(), "the dialects read a spec differently");
+        return;
+    }
+    if (extended) {
+        auto valid = spec::validate(extended.value());
+        if (!valid) {
+            const std::string& m = valid.error().message;
+            require(is_validation_message(m) || is_extension_validation_message(m),
+                    "unknown validation message of an extended spec", m);
+        }
+    } else if (!extension_may_differ(classic.error().message)) {
+        require(extended.error().message == classic.error().message,
+                "the dialects report different errors", extended.error().message);
+    }
+}
+
+}  // namespace synth::fuzz
