@@ -100,6 +100,21 @@ def test_unusable_data_is_one_line_error(data, message):
     assert str(error.value).startswith(message) and "\n" not in str(error.value)
 
 
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        ({"regimes": 5}, 'regimes must be "auto" or a number of states from 1 to 4, not 5'),
+        ({"schedule": "loop"}, 'schedule must be "replay" or "chain", not \'loop\''),
+        ({"bars": 10}, 'bars is for schedule="chain"; a replay has the data\'s length'),
+        ({"seed": -1}, "seed must be an integer from 0 to 2**64 - 1, not -1"),
+    ],
+)
+def test_bad_arguments_are_one_line_errors(arguments, message):
+    with pytest.raises(ValueError) as error:
+        qs.fit(_GOOD, **arguments)
+    assert str(error.value) == message
+
+
 def test_chain_of_one_state_equals_its_regime():
     state = {"kind": "range", "len": 1, "drift": 0.05, "vol": 0.01}
     chained = dict(KNOWN, regimes=[], chain={"states": [state], "transitions": [[1.0]]})
