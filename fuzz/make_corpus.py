@@ -38,6 +38,11 @@ SPECS = [
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
     '"garch":{"alpha":0.5,"gamma":1,"beta":0.1},"tails":{"df":2}}],'
     '"microstructure":[1,0,0]}',
+    # a regime chain: states, transitions and the start state
+    '{"seed":3,"bars":9,"start_price":10.0,"regimes":[],"chain":{"states":[{"kind":"trend",'
+    '"len":1,"drift":0.001,"vol":0.01},["crash",2,0.01,0.03,null,[4.0]]],'
+    '"transitions":[[0.9,0.1],[0.5,0.5]],"start":1},"microstructure":[1,1.0,1.0]}',
+    '[3,9,10.0,0,60,[],[1,1.0,1.0],[[["vol",1,0,0.01]],[[1]]]]',
 ]
 READER = [
     '', '   ', 'x', '{}x', '{}\n x', '[1,]', '[1 2]', '{"a" 1}', 'tru', 'trux', '-', '01',
