@@ -3,8 +3,8 @@
 ``fit(data)`` reads closes (and high/low when present), fits a Gaussian Markov-switching model
 to the log returns (Baum-Welch; the number of states 1..4 by BIC when ``regimes="auto"``),
 decodes the most likely state path (Viterbi), maps each state to a regime kind with drift and
-vol estimated for that kind's formula and, with ``dynamics``, fits each state's GJR-GARCH,
-Student-t tails and jumps. The spec replays the states in their historical order and lengths
+vol estimated for that kind's formula and, with ``dynamics``, finds jumps first (a threshold)
+and fits one GJR-GARCH with Student-t shocks through all the states. The spec replays the states in their historical order and lengths
 (``schedule="replay"``), or carries the states and their transition matrix as a ``chain`` from
 which every seed draws its own schedule (``schedule="chain"``).
 
@@ -230,6 +230,48 @@ def _rounded_rows(matrix: Any) -> list[list[float]]:
     return rows
 
 
+def _fit_states(
+    r_real: Any, r: Any, is_jump: Any, path: Any, k: int, dynamics: bool
+) -> tuple[list[dict[str, Any]], list[dict[str, Any]]]:
+    """The regime members of each state, and each state's row of the report.
+
+    ``r_real`` are the real returns, ``r`` the same with the jump bars replaced."""
+    fits = [classify(r, path, state, float(r.std())) for state in range(k)]
+    dyn = None
+    if dynamics:
+        residuals = np.empty(len(r))
+        for state, kind_fit in enumerate(fits):
+            residuals[path == state] = kind_fit.residuals
+        state_means = np.array([r[path == state].mean() for state in range(k)])
+        jump_sizes = np.where(is_jump, r_real - state_means[path], np.nan)
+        dyn = fit_dynamics(residuals, path, k, jump_sizes)
+    members: list[dict[str, Any]] = []
+    states: list[dict[str, Any]] = []
+    for state, kind_fit in enumerate(fits):
+        regime = _state_members(kind_fit, dyn, state)
+        members.append(regime)
+        x = r_real[path == state]
+        states.append(
+            {
+                **regime,
+                "bars": len(x),
+                "share": len(x) / len(r),
+                "mean": float(x.mean()),
+                "std": float(x.std()),
+                "drift_t": kind_fit.drift_t,
+                "reversion_t": kind_fit.reversion_t,
+            }
+        )
+    return members, states
+
+
+def _bars_per_year(series: Series, bars: int) -> float:
+    """Bars per year over the data's time span (from bar_secs without timestamps)."""
+    times = series.times
+    span = float(times[-1] - times[0]) if times is not None else 0.0
+    return bars / (span / SECONDS_PER_YEAR) if span else SECONDS_PER_YEAR / series.bar_secs
+
+
 def fit(
     data: Any,
     *,
@@ -246,8 +288,8 @@ def fit(
     column gives the bar times), a polars frame, a numpy array, or a CSV/Parquet path. Columns
     are matched case-insensitively; ``column="adj close"`` fits the adjusted closes. One bar per
     row; ``bar_secs`` is the median spacing of the timestamps (86400 without timestamps).
-    ``regimes``: "auto" (1 to 4 states by BIC) or a number of states. ``dynamics``: per-regime
-    garch, tails and jumps members. ``schedule``: "replay" (historical order and lengths) or
+    ``regimes``: "auto" (1 to 4 states by BIC) or a number of states. ``dynamics``: the
+    regimes' garch, tails and jumps members. ``schedule``: "replay" (historical order and lengths) or
     "chain" (a regime chain drawn per seed; ``bars`` sets its length, the data's by default).
     Raises DataError (a ValueError) with a one-line reason for unusable data.
     """
@@ -262,33 +304,7 @@ def fit(
     used = np.unique(path)
     path = np.searchsorted(used, path)  # states the path never visits are dropped
     k = len(used)
-    series_std = float(r.std())
-    members: list[dict[str, Any]] = []
-    states: list[dict[str, Any]] = []
-    fits = [classify(r, path, state, series_std) for state in range(k)]
-    dyn = None
-    if dynamics:
-        residuals = np.empty(len(r))
-        for state, kind_fit in enumerate(fits):
-            residuals[path == state] = kind_fit.residuals
-        state_means = np.array([r[path == state].mean() for state in range(k)])
-        jump_sizes = np.where(is_jump, r_real - state_means[path], np.nan)
-        dyn = fit_dynamics(residuals, path, k, jump_sizes)
-    for state, kind_fit in enumerate(fits):
-        regime = _state_members(kind_fit, dyn, state)
-        members.append(regime)
-        x = r_real[path == state]
-        states.append(
-            {
-                **regime,
-                "bars": len(x),
-                "share": len(x) / len(r),
-                "mean": float(x.mean()),
-                "std": float(x.std()),
-                "drift_t": kind_fit.drift_t,
-                "reversion_t": kind_fit.reversion_t,
-            }
-        )
+    members, states = _fit_states(r_real, r, is_jump, path, k, dynamics)
     hmm_rows = model.transitions[np.ix_(used, used)]
     hmm_rows = hmm_rows / hmm_rows.sum(axis=1, keepdims=True)
     transitions = _path_transitions(path, k, hmm_rows)
@@ -319,11 +335,6 @@ def fit(
         "spread_bps": _sig(spread_bps),
         "trade_rate": TRADE_RATE,
     }
-    times = series.times
-    span = float(times[-1] - times[0]) if times is not None else 0.0
-    bars_per_year = (
-        len(r) / (span / SECONDS_PER_YEAR) if span else SECONDS_PER_YEAR / series.bar_secs
-    )
     report = FitReport(
         spec=spec,
         states=states,
@@ -331,8 +342,8 @@ def fit(
         bics=bics,
         timeline=path,
         closes=series.close,
-        times=times,
-        bars_per_year=bars_per_year,
+        times=series.times,
+        bars_per_year=_bars_per_year(series, len(r)),
         spread_bps=spread_bps,
         spread_source=source,
         column=series.label,
