@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Writes the seed corpora under fuzz/corpus/<target>/ from the cases the unit
 tests tabulate. Run once after changing the tables; the files are committed."""
+
 import hashlib
 import pathlib
 
 ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
 
-SPEC = ('{"seed":7,"bars":4,"start_price":100.0,"regimes":[{"kind":"trend","len":4,'
-        '"drift":0.001,"vol":0.02}],"microstructure":{"book_depth":2,"spread_bps":5.0,'
-        '"trade_rate":2.0,"funding":{"interval_bars":2,"base_rate":0.0001,"sensitivity":0.5}}}')
+SPEC = (
+    '{"seed":7,"bars":4,"start_price":100.0,"regimes":[{"kind":"trend","len":4,'
+    '"drift":0.001,"vol":0.02}],"microstructure":{"book_depth":2,"spread_bps":5.0,'
+    '"trade_rate":2.0,"funding":{"interval_bars":2,"base_rate":0.0001,"sensitivity":0.5}}}'
+)
 SPECS = [
     SPEC,
     '[1,3,50.0,-60,60,[["range",2,0.0,0.01],["crash",1,0.01,0.03]],[2,1.0,1.0,null]]',
@@ -18,17 +21,28 @@ SPECS = [
     '{\n  "seed": 1,\n  "bars": 1,\n  "start_price": 100,\n  "start_ts": 9223372036854775807,\n'
     '  "regimes": [{"kind": "trend", "len": 1, "drift": 0.0, "vol": 0.0}],\n'
     '  "microstructure": {"book_depth": 3, "spread_bps": 0.0, "trade_rate": 0.0}\n}',
-    '{"bars":1}', '{"x":1}', '{"seed":[1]}', '{"seed":-1,"bars":-1}', '{"seed":1,"seed":2}',
-    '{"seed":1,"bars":5.0}', '{"seed":1,"bars":"5"}', '{"start_ts":9223372036854775808}',
-    '{"start_ts":-0}', '{"seed":1,"bars":1,"start_price":1,"regimes":{}}',
+    '{"bars":1}',
+    '{"x":1}',
+    '{"seed":[1]}',
+    '{"seed":-1,"bars":-1}',
+    '{"seed":1,"seed":2}',
+    '{"seed":1,"bars":5.0}',
+    '{"seed":1,"bars":"5"}',
+    '{"start_ts":9223372036854775808}',
+    '{"start_ts":-0}',
+    '{"seed":1,"bars":1,"start_price":1,"regimes":{}}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[["trend",10,0.001]]}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"Trend"}]}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":3}]}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":{}}]}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":{"crash":1}}]}',
     '{"seed":1,"bars":1,"start_price":1,"regimes":[],"microstructure":{"funding":{}}}',
-    '[1,2,3]', '[1,2,3.0,4,5,6]', '[1,2,3.0,4,5,[],[1,2,3],8]', '{"Seed":1}', '{} {}',
-    '[0,0,0.0,0,0,[],[0,0.0,0.0]]',
+    "[1,2,3]",
+    "[1,2,3.0,4,5,6]",
+    "[1,2,3.0,4,5,[],[1,2,3],8]",
+    '{"Seed":1}',
+    "{} {}",
+    "[0,0,0.0,0,0,[],[0,0.0,0.0]]",
     # extension members (read by the extended dialect only)
     '{"seed":7,"bars":4,"start_price":100.0,"regimes":[{"kind":"trend","len":4,"drift":0.001,'
     '"vol":0.02,"garch":{"alpha":0.1,"gamma":0.1,"beta":0.8},"tails":{"df":5.0},'
@@ -45,26 +59,77 @@ SPECS = [
     '[3,9,10.0,0,60,[],[1,1.0,1.0],[[["vol",1,0,0.01]],[[1]]]]',
 ]
 READER = [
-    '', '   ', 'x', '{}x', '{}\n x', '[1,]', '[1 2]', '{"a" 1}', 'tru', 'trux', '-', '01',
-    '1e400', '"a\nb"', '[' * 128, '[' * 127 + ']' * 127, '+1', '.5', 'NaN', '-Infinity', '1.',
-    '1.x', '\ufeff{}', '1e-400', '-1e-400', '-0', '18446744073709551615',
-    '18446744073709551616', '-9223372036854775808', '-9223372036854775809',
-    '2.7715077941825975e-163', '"\\ud83d\\ude00"', '"\\ud800"', '"\\ud800\\u0041"', '"\\udc00"',
-    '"\\q"', '"\\u12g4"', '{"a":[1,{"b":null}],"a":true,"c":"\\"\\\\/\\b\\f\\n\\r\\t"}',
-    '{"a":1,}', '{1:2}', '{"a":1 "b":2}', '123456789012345678901234567890.5e-10',
-    '0.1e99999999999', '1e-99999999999', '"\x01"', '[true,false,null]',
+    "",
+    "   ",
+    "x",
+    "{}x",
+    "{}\n x",
+    "[1,]",
+    "[1 2]",
+    '{"a" 1}',
+    "tru",
+    "trux",
+    "-",
+    "01",
+    "1e400",
+    '"a\nb"',
+    "[" * 128,
+    "[" * 127 + "]" * 127,
+    "+1",
+    ".5",
+    "NaN",
+    "-Infinity",
+    "1.",
+    "1.x",
+    "\ufeff{}",
+    "1e-400",
+    "-1e-400",
+    "-0",
+    "18446744073709551615",
+    "18446744073709551616",
+    "-9223372036854775808",
+    "-9223372036854775809",
+    "2.7715077941825975e-163",
+    '"\\ud83d\\ude00"',
+    '"\\ud800"',
+    '"\\ud800\\u0041"',
+    '"\\udc00"',
+    '"\\q"',
+    '"\\u12g4"',
+    '{"a":[1,{"b":null}],"a":true,"c":"\\"\\\\/\\b\\f\\n\\r\\t"}',
+    '{"a":1,}',
+    "{1:2}",
+    '{"a":1 "b":2}',
+    "123456789012345678901234567890.5e-10",
+    "0.1e99999999999",
+    "1e-99999999999",
+    '"\x01"',
+    "[true,false,null]",
 ]
 COMMANDS = [
-    '{"cmd":"version"}', '{"cmd":"version","spec":7,"other":[1]}', '{"cmd":"version"} x',
-    '{"cmd":"version"} \t\r\n', '', '[' * 128, '[' * 127 + ']' * 127, '[]', '{}',
-    '{"cmd":5}', '{"cmd":"Version"}', '{"cmd":""}', '{"cmd":"x","cmd":"version"}',
-    '{"cmd":"set_spec"}', '{"cmd":"generate"}', '{"cmd":"generate_stream"}',
-    '{"cmd":"set_spec","spec":{}}', '{"cmd":"generate","spec":null}',
+    '{"cmd":"version"}',
+    '{"cmd":"version","spec":7,"other":[1]}',
+    '{"cmd":"version"} x',
+    '{"cmd":"version"} \t\r\n',
+    "",
+    "[" * 128,
+    "[" * 127 + "]" * 127,
+    "[]",
+    "{}",
+    '{"cmd":5}',
+    '{"cmd":"Version"}',
+    '{"cmd":""}',
+    '{"cmd":"x","cmd":"version"}',
+    '{"cmd":"set_spec"}',
+    '{"cmd":"generate"}',
+    '{"cmd":"generate_stream"}',
+    '{"cmd":"set_spec","spec":{}}',
+    '{"cmd":"generate","spec":null}',
     '{"cmd":"a\\"b\\\\c\\u0001\\t/\\u00e9"}',
-    '{"cmd":"set_spec","spec":' + SPEC + '}',
-    '{"cmd":"generate","spec":' + SPEC + '}',
-    '{"cmd":"generate_stream","spec":' + SPECS[1] + '}',
-    '{"cmd":"generate","spec":' + SPECS[2] + '}',
+    '{"cmd":"set_spec","spec":' + SPEC + "}",
+    '{"cmd":"generate","spec":' + SPEC + "}",
+    '{"cmd":"generate_stream","spec":' + SPECS[1] + "}",
+    '{"cmd":"generate","spec":' + SPECS[2] + "}",
     '{"cmd":"set_spec","spec":[1,0,1.0,0,60,[],[1,1.0,1.0]]}',
     '{"cmd":"set_spec","spec":' + SPECS[1] + '}\0{"cmd":"generate"}\0{"cmd":"generate_stream"}',
     '{"cmd":"set_spec","spec":[1,0,1.0,0,60,[],[1,1.0,1.0]]}\0{"cmd":"generate"}',

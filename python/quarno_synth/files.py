@@ -4,14 +4,15 @@ from __future__ import annotations
 
 import contextlib
 import os
+from collections.abc import Iterator
 from pathlib import Path
-from typing import Iterator, TextIO
+from typing import IO, Any
 
 from ._schema import TABLES
 
 
 @contextlib.contextmanager
-def replacing(path: Path, mode: str = "w") -> Iterator[TextIO]:
+def replacing(path: Path, mode: str = "w") -> Iterator[IO[Any]]:
     """Open a sibling temporary file that replaces ``path`` only once it is complete.
 
     A failed or interrupted write never leaves a truncated result under the final name.

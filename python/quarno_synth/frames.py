@@ -5,8 +5,9 @@ native batches: the same tables, columns and values as ``to_pandas(generate(spec
 
 from __future__ import annotations
 
-from functools import lru_cache
-from typing import Any, Iterator
+from collections.abc import Iterator
+from functools import cache, lru_cache
+from typing import Any
 
 from ._optional import require
 from ._options import check_book
@@ -42,7 +43,7 @@ def _first_rows(raw: RawColumns, book: str) -> dict[str, int]:
 # --- pandas -----------------------------------------------------------------------------
 
 
-@lru_cache(maxsize=None)
+@cache
 def _pandas_types(pd: Any, np: Any) -> tuple[Any, dict[str, Any]]:
     # made exactly as to_pandas makes them, so the dtypes compare equal
     ts = pd.Series(np.array([], dtype="datetime64[s]")).dt.tz_localize("UTC").dtype
@@ -70,7 +71,7 @@ def _categorical(pd: Any, np: Any, codes: Any, dtype: Any) -> Any:
         return pd.Categorical.from_codes(codes, dtype=dtype)
 
 
-def _pandas_frame(pd: Any, np: Any, table: str, columns: dict, first_row: int) -> Any:
+def _pandas_frame(pd: Any, np: Any, table: str, columns: dict[str, Any], first_row: int) -> Any:
     ts_dtype, side_dtypes = _pandas_types(pd, np)
     data = {}
     for name, values in columns.items():
@@ -95,10 +96,34 @@ def _pandas_tables(pd: Any, np: Any, raw: RawColumns, book: str) -> dict[str, An
 def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
-    The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
-    ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
-    ..., ask_qty_{d-1}``). Most columns share the memory of the native run. ``labels=True``
-    appends to the candles ``regime`` (int64), ``kind`` (categorical), ``sigma`` and ``jump``.
+    The same frames as ``to_pandas(generate(spec))``, made without the JSON document; most
+    columns share the memory of the native run.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    book
+        "long": one row per level and side; "wide": one row per bar (columns ``ts,
+        bid_price_0, bid_qty_0, ..., ask_qty_{d-1}``).
+    labels
+        Append to the candles the bars' ``regime`` (int64), ``kind`` (categorical), ``sigma``
+        (the conditional vol used) and ``jump`` (0 when none).
+
+    Returns
+    -------
+    dict of str to pandas.DataFrame
+
+    Raises
+    ------
+    SynthError
+        The spec is rejected, or the run fails.
+
+    Examples
+    --------
+    >>> frames = qs.generate_frames(qs.example_spec("calm_trend"))
+    >>> frames["candles"].columns.tolist()
+    ['ts', 'open', 'high', 'low', 'close', 'volume']
     """
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")

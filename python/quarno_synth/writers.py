@@ -11,8 +11,9 @@ import contextlib
 import itertools
 import os
 import uuid
+from collections.abc import Callable, Mapping
 from pathlib import Path
-from typing import Any, Callable, Mapping
+from typing import Any
 
 from . import _columns
 from ._optional import require
@@ -221,7 +222,7 @@ def write_tables(
 
 def _write_directory(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     fmt: str,
     book: str,
     batch_bars: int | None,
@@ -237,21 +238,41 @@ def _write_directory(
 
 def write_parquet(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,
     labels: bool = False,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.parquet``, ``trades.parquet``, ``book.parquet`` and
-    ``funding.parquet`` in ``directory`` (created when missing); returns the paths.
-    ``labels=True`` appends the bars' labels to the candles."""
+    ``funding.parquet`` in ``directory`` (created when missing), batch by batch.
+
+    The four files appear together, only once all are complete; a run that fails leaves none.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    directory
+        Where the files go.
+    book
+        "long" or "wide", as for ``generate_frames``.
+    batch_bars
+        Bars per batch (one row group each); by default about 64 MB of columns.
+    labels
+        Append the bars' labels to the candles (``regime``, ``kind``, ``sigma``, ``jump``).
+
+    Returns
+    -------
+    dict of str to pathlib.Path
+        The file of each table.
+    """
     return _write_directory(spec, directory, "parquet", book, batch_bars, labels)
 
 
 def write_csv(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,

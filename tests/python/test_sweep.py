@@ -9,7 +9,6 @@ import subprocess
 import sys
 
 import pytest
-
 import quarno_synth as qs
 
 pytest.importorskip("pyarrow.parquet")
@@ -82,8 +81,9 @@ def test_failed_runs_are_recorded_with_their_error(reference):
     runs = json.loads(reference["grid"]["manifest.json"])["runs"]
     for run in runs:
         if run["status"] == "ok":
-            assert run["spec"] == json.dumps(json.loads(GRID[run["run"]]) | {"seed": run["seed"]},
-                                              separators=(",", ":"))
+            assert run["spec"] == json.dumps(
+                json.loads(GRID[run["run"]]) | {"seed": run["seed"]}, separators=(",", ":")
+            )
             continue
         with pytest.raises(qs.SynthError) as caught:
             qs.generate(run["spec"])
@@ -221,3 +221,18 @@ def test_without_dask_the_error_names_the_extra(monkeypatch):
     with pytest.raises(ImportError, match=r'pip install "quarno_synth\[cluster\]"'):
         with sweep.cluster_executor("tcp://127.0.0.1:9"):
             pass
+
+
+def test_a_script_without_a_main_guard_sweeps_on_a_pool(tmp_path, reference):
+    # the workers must not run the script again (each would start the sweep anew)
+    script = tmp_path / "script.py"
+    script.write_text(
+        "import quarno_synth as qs\n"
+        f"qs.generate_dataset({SPEC!r}, seeds=range(3, 15), path='out', max_workers=2)\n"
+        "print('swept')\n"
+    )
+    done = subprocess.run(
+        [sys.executable, str(script)], cwd=tmp_path, capture_output=True, timeout=120
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (0, b"swept\n", b"")
+    assert files(tmp_path / "out") == reference["seeds"]

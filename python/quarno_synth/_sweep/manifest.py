@@ -10,8 +10,9 @@ from __future__ import annotations
 import contextlib
 import json
 import os
+from collections.abc import Iterator, Mapping
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any
 
 from .._optional import require
 from .._quarno_synth import __version__

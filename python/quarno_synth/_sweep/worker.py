@@ -7,9 +7,10 @@ import contextlib
 import hashlib
 import os
 import signal
+from collections.abc import Iterator, Mapping
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any
 
 from .._memory import SWEEP_OUT_OF_MEMORY
 from .._optional import require
