@@ -1,5 +1,7 @@
 """Deterministic synthetic market data: candles, order books, trades and funding."""
 
+from typing import Any
+
 from ._quarno_synth import Synth, __version__
 from .api import generate, generate_text, open_synth, validate
 from .arrays import generate_arrays
@@ -44,7 +46,7 @@ __all__ = [
 _LAZY = {"fit": "fit", "FitReport": "FitReport"}
 
 
-def __getattr__(name: str):
+def __getattr__(name: str) -> Any:
     if name in _LAZY:
         from ._fit import model
 

@@ -135,7 +135,7 @@ def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> 
 # --- Arrow ------------------------------------------------------------------------------
 
 
-def _strings(pa: Any, np: Any, codes: Any, names: tuple[str, str]) -> Any:
+def _strings(pa: Any, np: Any, codes: Any, names: tuple[str, ...]) -> Any:
     """A string array of names[code] for every code (Arrow's own dictionary decoding)."""
     indices = pa.array(codes.view(np.int8))
     return pa.DictionaryArray.from_arrays(indices, pa.array(names)).cast(pa.string())

@@ -131,7 +131,9 @@ def test_sweeps_and_the_cli_read_the_extended_language(tmp_path):
 pd = pytest.importorskip("pandas")
 GOLDEN = {
     r["name"]: r["spec"]
-    for r in map(json.loads, (Path(__file__).parents[1] / "golden" / "specs.jsonl").open())
+    for r in map(
+        json.loads, (Path(__file__).parents[1] / "golden" / "specs.jsonl").read_text().splitlines()
+    )
 }
 NEUTRAL = {"garch": {"alpha": 0.0, "gamma": 0.0, "beta": 0.0}, "jumps": {"rate": 0.0, "mean": 0.1, "vol": 0.2}}  # fmt: skip
 
@@ -204,7 +206,9 @@ def test_each_extension_keeps_the_other_streams():
 
 GOLDEN_DIR = Path(__file__).parents[1] / "golden"
 EXTENDED_GOLDEN = [
-    r for r in map(json.loads, (GOLDEN_DIR / "specs.jsonl").open()) if r.get("extended")
+    r
+    for r in map(json.loads, (GOLDEN_DIR / "specs.jsonl").read_text().splitlines())
+    if r.get("extended")
 ]
 DIGESTS = dict(
     (line.split()[0], line.split()[2])

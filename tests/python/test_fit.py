@@ -8,7 +8,6 @@ import sys
 import numpy as np
 import pandas as pd
 import pytest
-
 import quarno_synth as qs
 
 pytest.importorskip("scipy")

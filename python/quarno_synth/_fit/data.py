@@ -61,10 +61,11 @@ def _seconds(times: Any) -> np.ndarray:
         raise DataError(f"timestamps cannot be read: {exc}".splitlines()[0]) from None
     if index.hasnans:
         raise DataError(f"missing timestamp at row {int(np.flatnonzero(index.isna())[0])}")
-    return index.as_unit("s").asi8.astype(np.int64)
+    seconds: np.ndarray = index.as_unit("s").asi8.astype(np.int64)
+    return seconds
 
 
-def _read_path(path: str | os.PathLike) -> Any:
+def _read_path(path: str | os.PathLike[str]) -> Any:
     pd = require("pandas", "pandas", "reading a price file")
     text = os.fspath(path)
     if not os.path.exists(text):
@@ -124,7 +125,14 @@ def read_series(data: Any, column: str = "close") -> Series:
     return _checked(close, high, low, volume, times, label)
 
 
-def _checked(close, high, low, volume, times, label) -> Series:
+def _checked(
+    close: np.ndarray,
+    high: np.ndarray | None,
+    low: np.ndarray | None,
+    volume: np.ndarray | None,
+    times: np.ndarray | None,
+    label: str,
+) -> Series:
     keep = ~np.isnan(close)
     if not keep.all():
         close = close[keep]

@@ -40,17 +40,18 @@ class Dynamics:
     variances: np.ndarray  # diffusive long-run variance per state
 
 
-def _variances(params, e: np.ndarray, v: np.ndarray) -> np.ndarray:
+def _variances(params: np.ndarray, e: np.ndarray, v: np.ndarray) -> np.ndarray:
     alpha, gamma, beta = params[:3]
     prev = np.empty_like(e)
     prev[0] = 0.0
     prev[1:] = e[:-1]
     drive = v * (1.0 - alpha - 0.5 * gamma - beta) + (alpha + gamma * (prev < 0.0)) * prev * prev
     drive[0] = v[0] * (1.0 - beta)  # so that h_0 = v_0
-    return signal.lfilter([1.0], [1.0, -beta], drive)
+    h: np.ndarray = signal.lfilter([1.0], [1.0, -beta], drive)
+    return h
 
 
-def _nll(params, e: np.ndarray, v: np.ndarray, student: bool) -> float:
+def _nll(params: np.ndarray, e: np.ndarray, v: np.ndarray, student: bool) -> float:
     h = _variances(params, e, v)
     if not np.all(h > 0.0):
         return 1e300
@@ -98,7 +99,8 @@ def detect_jumps(r: np.ndarray) -> np.ndarray:
     if len(e) < MIN_BARS or not v[0] > 0.0:
         return np.zeros(len(e), dtype=bool)
     z = e / np.sqrt(_variances(_fit_gjr(e, v, student=False), e, v))
-    return np.abs(z) > JUMP_THRESHOLD
+    is_jump: np.ndarray = np.abs(z) > JUMP_THRESHOLD
+    return is_jump
 
 
 def fit_dynamics(e: np.ndarray, path: np.ndarray, k: int, jump_sizes: np.ndarray) -> Dynamics:

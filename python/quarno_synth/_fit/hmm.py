@@ -88,7 +88,9 @@ def _chain(v0: np.ndarray, mats: np.ndarray) -> tuple[np.ndarray, float]:
     return out.reshape(blocks * size, k)[:n], total
 
 
-def _e_step(r: np.ndarray, means, variances, trans, initial):
+def _e_step(
+    r: np.ndarray, means: np.ndarray, variances: np.ndarray, trans: np.ndarray, initial: np.ndarray
+) -> tuple[np.ndarray, np.ndarray, float]:
     b, btop = _emissions(r, means, variances)
     t = len(r)
     k = len(means)
@@ -114,7 +116,7 @@ def _e_step(r: np.ndarray, means, variances, trans, initial):
     return gamma, counts, loglik + float(btop.sum())
 
 
-def _initial_guess(r: np.ndarray, k: int):
+def _initial_guess(r: np.ndarray, k: int) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
     """States seeded by quantiles of a centred 21-bar rolling variance: calm to turbulent."""
     window = min(21, len(r))
     sq = np.convolve(r * r, np.ones(window) / window, mode="same")
@@ -134,8 +136,9 @@ def fit_hmm(r: np.ndarray, k: int) -> HmmFit:
     floor = VAR_FLOOR * float(r.var())
     previous = -np.inf
     loglik = -np.inf
-    iteration = 0
-    for iteration in range(1, MAX_ITER + 1):
+    iterations = 0
+    while iterations < MAX_ITER:
+        iterations += 1
         gamma, counts, loglik = _e_step(r, means, variances, trans, initial)
         weights = gamma.sum(axis=0)
         means = gamma.T @ r / weights
@@ -155,7 +158,7 @@ def fit_hmm(r: np.ndarray, k: int) -> HmmFit:
         initial=initial[order],
         loglik=loglik,
         posteriors=gamma[:, order],
-        iterations=iteration,
+        iterations=iterations,
     )
 
 

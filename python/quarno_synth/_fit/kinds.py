@@ -45,8 +45,8 @@ def _anchor_offsets(r: np.ndarray, path: np.ndarray, state: int) -> np.ndarray:
     starts = mask & np.concatenate(([True], ~mask[:-1]))
     before = np.concatenate(([0.0], np.cumsum(np.where(mask, r, 0.0))[:-1]))
     first = np.maximum.accumulate(np.where(starts, np.arange(len(r)), 0))
-    offsets = before - before[first]
-    return offsets[mask]
+    offsets: np.ndarray = (before - before[first])[mask]
+    return offsets
 
 
 def classify(r: np.ndarray, path: np.ndarray, state: int, series_std: float) -> KindFit:

@@ -4,9 +4,10 @@
 to the log returns (Baum-Welch; the number of states 1..4 by BIC when ``regimes="auto"``),
 decodes the most likely state path (Viterbi), maps each state to a regime kind with drift and
 vol estimated for that kind's formula and, with ``dynamics``, finds jumps first (a threshold)
-and fits one GJR-GARCH with Student-t shocks through all the states. The spec replays the states in their historical order and lengths
-(``schedule="replay"``), or carries the states and their transition matrix as a ``chain`` from
-which every seed draws its own schedule (``schedule="chain"``).
+and fits one GJR-GARCH with Student-t shocks through all the states. The spec replays the
+states in their historical order and lengths (``schedule="replay"``), or carries the states
+and their transition matrix as a ``chain`` from which every seed draws its own schedule
+(``schedule="chain"``).
 
 Why a Markov-switching model: it gives the regimes and the transition matrix a chain needs in
 one likelihood, the states are directly readable as calm and turbulent markets, and its fit is
@@ -22,12 +23,10 @@ import math
 from dataclasses import dataclass, field
 from typing import Any
 
+import numpy as np
+
 from .. import _json
 from .._optional import require
-
-np = require("numpy", "numpy", "quarno_synth.fit")
-require("scipy", "fit", "quarno_synth.fit")
-
 from .data import DataError, Series, read_series
 from .garch import detect_jumps, fit_dynamics
 from .hmm import select, viterbi
@@ -289,8 +288,9 @@ def fit(
     are matched case-insensitively; ``column="adj close"`` fits the adjusted closes. One bar per
     row; ``bar_secs`` is the median spacing of the timestamps (86400 without timestamps).
     ``regimes``: "auto" (1 to 4 states by BIC) or a number of states. ``dynamics``: the
-    regimes' garch, tails and jumps members. ``schedule``: "replay" (historical order and lengths) or
-    "chain" (a regime chain drawn per seed; ``bars`` sets its length, the data's by default).
+    regimes' garch, tails and jumps members. ``schedule``: "replay" (historical order and
+    lengths) or "chain" (a regime chain drawn per seed; ``bars`` sets its length, the data's by
+    default).
     Raises DataError (a ValueError) with a one-line reason for unusable data.
     """
     _check_args(regimes, schedule, seed, bars)
