@@ -181,7 +181,8 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(max_bars), run.bars_left());
     const auto& micro = run.spec().microstructure;
     if (auto budget = generate::check_batch_budget(count, micro.book_depth, micro.trade_rate,
-                                                   generate::physical_memory_bytes());
+                                                   generate::physical_memory_bytes(),
+                                                   run.extra_bytes_per_bar());
         !budget) {
         raise_error(budget.error());
         return nullptr;
@@ -225,7 +226,8 @@ PyObject* get_labels(PyObject* self, void*) {
 }
 PyObject* get_bar_bytes(PyObject* self, void*) {
     const auto& micro = spec_of(self).microstructure;
-    const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate);
+    const auto bytes = generate::estimate_batch_bytes(1, micro.book_depth, micro.trade_rate,
+                                                      state_of(self).run.extra_bytes_per_bar());
     return bytes ? PyLong_FromUnsignedLongLong(*bytes) : PyFloat_FromDouble(HUGE_VAL);
 }
 

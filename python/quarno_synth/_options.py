@@ -23,18 +23,18 @@ def check_book(book: str) -> str:
     return book
 
 
-def check_labels(labels: bool) -> bool:
-    """``labels`` when it is True or False, else TypeError."""
-    if not isinstance(labels, bool):
-        raise TypeError(f"labels must be True or False, not {labels!r}")
-    return labels
-
-
 def check_format(fmt: str) -> str:
     """``fmt`` when it is a table file format ("parquet" or "csv"), else ValueError."""
     if fmt not in FORMATS:
         raise ValueError(f'format must be "parquet" or "csv", not {fmt!r}')
     return fmt
+
+
+def check_labels(labels: bool) -> bool:
+    """``labels`` when it is True or False, else TypeError."""
+    if not isinstance(labels, bool):
+        raise TypeError(f"labels must be True or False, not {labels!r}")
+    return labels
 
 
 def check_batch_bars(batch_bars: int) -> int:

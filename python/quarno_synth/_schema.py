@@ -21,7 +21,7 @@ COLUMNS: dict[str, tuple[str, ...]] = {
 # The names of the side codes 0 and 1.
 SIDES: dict[str, tuple[str, str]] = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
 
-# The names of the regime kind codes 0 to 3 (label column "kind").
+# The names of the regime kind codes 0 to 3 (the label column "kind").
 KINDS = ("trend", "range", "crash", "vol")
 
 # Columns appended to the candles with labels=True.
@@ -64,7 +64,8 @@ RAW_COLUMNS: dict[str, str] = {
     "funding_rate": "float64",
 }
 
-# Label columns of a batch made with labels=True, one value per bar.
+# The label columns of a batch made with labels=True, one value per bar (kinds as uint8
+# codes).
 LABEL_COLUMNS: dict[str, str] = {
     "label_regime": "int64",
     "label_kind": "uint8",

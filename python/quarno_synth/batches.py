@@ -25,6 +25,7 @@ __all__ = [
     "batch_size",
     "check_book",
     "check_labels",
+    "check_spec",
     "concat_raw",
     "iter_raw",
     "open_run",
@@ -35,13 +36,24 @@ __all__ = [
 
 
 def open_run(spec: Spec, labels: bool = False) -> Run:
-    """A native run of ``spec`` in the extended language: a dict or list is read as a command's
-    "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec raises
-    SynthError. With ``labels`` every batch carries the bars' labels."""
+    """A native run of ``spec`` in the extended language: a dict or list is read as a
+    command's "spec" member, a text (str or UTF-8 bytes) as a spec text; a rejected spec
+    raises SynthError. With ``labels`` every batch carries the bars' labels."""
     labels = check_labels(labels)
     if is_text(spec):
         return Run(as_text(spec), labels=labels)
     return Run(to_json(spec), document=True, labels=labels)
+
+
+def check_spec(spec: Spec) -> None:
+    """None when ``spec`` is valid in the extended language, else SynthError with the reason.
+
+    A valid spec whose run cannot fit in this machine's memory passes: the run reports that.
+    """
+    try:
+        open_run(spec)
+    except MemoryError:  # raised only once the spec has passed validation
+        pass
 
 
 def batch_size(run: Run, batch_bars: int | None) -> int:

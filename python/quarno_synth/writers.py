@@ -40,7 +40,7 @@ OnBars = Callable[[int, int], None]
 
 # Parquet columns with few distinct values per row group; prices, quantities and rates are
 # nearly all distinct, and trying a dictionary on them costs more time than it saves bytes.
-_DICTIONARY = ("ts", "side", "level")
+_DICTIONARY = ("ts", "side", "level", "regime", "kind")
 
 _temporaries = itertools.count()
 _token = uuid.uuid4().hex[:12]

@@ -2,12 +2,13 @@
 
 import hashlib
 import json
+import math
 from pathlib import Path
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth._columns import Run
+from test_reference_walk import MASK, Rng, round8
 
 np = pytest.importorskip("numpy")
 
@@ -56,9 +57,7 @@ def test_array_form_places_extension_members_after_the_classic_fields():
 def test_members_are_extension_only():
     with pytest.raises(qs.SynthError) as classic:
         qs.generate(spec(tails=TAILS))
-    assert str(classic.value) == (
-        f"unknown field `tails`, expected one of {CLASSIC_REGIME}".join(["parse: ", ""])
-    )
+    assert str(classic.value) == f"parse: unknown field `tails`, expected one of {CLASSIC_REGIME}"
     for form in (spec(tails=TAILS), json.dumps(spec(tails=TAILS))):
         assert qs.generate_arrays(form)["candles"]["close"].shape == (40,)
 
@@ -129,13 +128,13 @@ def test_sweeps_and_the_cli_read_the_extended_language(tmp_path):
 # --- dynamics ------------------------------------------------------------------------------
 
 pd = pytest.importorskip("pandas")
-GOLDEN = {
-    r["name"]: r["spec"]
-    for r in map(
-        json.loads, (Path(__file__).parents[1] / "golden" / "specs.jsonl").read_text().splitlines()
-    )
+GOLDEN_DIR = Path(__file__).parents[1] / "golden"
+GOLDEN_LINES = [json.loads(line) for line in (GOLDEN_DIR / "specs.jsonl").read_text().splitlines()]
+GOLDEN = {r["name"]: r["spec"] for r in GOLDEN_LINES}
+NEUTRAL = {
+    "garch": {"alpha": 0.0, "gamma": 0.0, "beta": 0.0},
+    "jumps": {"rate": 0.0, "mean": 0.1, "vol": 0.2},
 }
-NEUTRAL = {"garch": {"alpha": 0.0, "gamma": 0.0, "beta": 0.0}, "jumps": {"rate": 0.0, "mean": 0.1, "vol": 0.2}}  # fmt: skip
 
 
 @pytest.mark.parametrize("name", ["all_kinds", "array_form", "trade_rate_1e9"])
@@ -152,15 +151,11 @@ def test_neutral_members_give_the_classic_tables(name):
 
 def test_labels_of_a_classic_run_are_its_schedule():
     s = GOLDEN["all_kinds"]
-    plain = qs.generate_frames(s)["candles"]
-    labeled = qs.generate_frames(s, labels=True)["candles"]
+    plain, labeled = (qs.generate_frames(s, labels=on)["candles"] for on in (False, True))
     pd.testing.assert_frame_equal(labeled[plain.columns], plain, check_exact=True)
-    bounds = np.cumsum([0] + [r["len"] for r in s["regimes"]])
-    regime = np.searchsorted(bounds, np.arange(s["bars"]), side="right") - 1
+    regime = np.repeat(np.arange(4), [r["len"] for r in s["regimes"]])
     np.testing.assert_array_equal(labeled["regime"], regime)
-    kinds = [s["regimes"][i]["kind"] for i in regime]
-    assert labeled["kind"].astype(str).tolist() == kinds
-    assert list(labeled["kind"].cat.categories) == ["trend", "range", "crash", "vol"]
+    assert labeled["kind"].tolist() == [s["regimes"][i]["kind"] for i in regime]
     np.testing.assert_array_equal(labeled["sigma"], [s["regimes"][i]["vol"] for i in regime])
     assert (labeled["jump"] == 0.0).all()
 
@@ -190,26 +185,7 @@ def test_extended_batches_concatenate_to_the_whole_run(size, tmp_path):
         )
 
 
-def test_each_extension_keeps_the_other_streams():
-    """Turning jumps on moves no classic draw and no other extension's draw."""
-    no_jumps = DYNAMIC | {"regimes": [dict(r, jumps=None) for r in DYNAMIC["regimes"]]}
-    without = qs.generate_arrays(no_jumps, labels=True)
-    with_jumps = qs.generate_arrays(DYNAMIC, labels=True)
-    for table, column in (("book", "qty"), ("trades", "qty"), ("candles", "sigma")):
-        np.testing.assert_array_equal(with_jumps[table][column], without[table][column])
-    first = int(np.argmax(with_jumps["candles"]["jump"] != 0.0))
-    assert first > 0
-    np.testing.assert_array_equal(
-        with_jumps["candles"]["close"][:first], without["candles"]["close"][:first]
-    )
-
-
-GOLDEN_DIR = Path(__file__).parents[1] / "golden"
-EXTENDED_GOLDEN = [
-    r
-    for r in map(json.loads, (GOLDEN_DIR / "specs.jsonl").read_text().splitlines())
-    if r.get("extended")
-]
+EXTENDED_GOLDEN = [r for r in GOLDEN_LINES if r.get("extended")]
 DIGESTS = dict(
     (line.split()[0], line.split()[2])
     for line in (GOLDEN_DIR / "digests.txt").read_text().splitlines()
@@ -226,6 +202,124 @@ def test_csv_files_of_extended_runs_are_the_golden_bytes(case, tmp_path):
     except qs.SynthError as exc:
         data = str(exc).encode()
     assert hashlib.sha256(data).hexdigest() == DIGESTS[case["name"]]
+
+
+# --- an independent model of the documented formulas --------------------------------------
+
+
+def splitmix(x):
+    x = ((x ^ (x >> 30)) * 0xBF58476D1CE4E5B9) & MASK
+    x = ((x ^ (x >> 27)) * 0x94D049BB133111EB) & MASK
+    return x ^ (x >> 31)
+
+
+class PolarNormals:
+    def __init__(self, rng):
+        self.rng, self.spare = rng, None
+
+    def next(self):
+        if self.spare is not None:
+            x, self.spare = self.spare, None
+            return x
+        while True:
+            u = (self.rng.f64() * 2.0) - 1.0
+            v = (self.rng.f64() * 2.0) - 1.0
+            s = (u * u) + (v * v)
+            if 0.0 < s < 1.0:
+                m = math.sqrt((math.log(s) * -2.0) / s)
+                self.spare = v * m
+                return u * m
+
+
+def gamma_draw(d, c, normals, rng):
+    while True:
+        x = normals.next()
+        v = (c * x) + 1.0
+        if v <= 0.0:
+            continue
+        v = (v * v) * v
+        u = rng.f64()
+        x2 = x * x
+        if u < 1.0 - ((0.0331 * x2) * x2):
+            return d * v
+        if (math.log(u) if u > 0 else -math.inf) < (x2 * 0.5) + (d * ((1.0 - v) + math.log(v))):
+            return d * v
+
+
+def model_candles(s):
+    """Candles and labels of a spec with depth 1 and no trades, straight from the docs."""
+    rng = Rng(s["seed"])
+    tails = Rng(splitmix(s["seed"] ^ splitmix(1)))
+    normals = PolarNormals(tails)
+    jumps = Rng(splitmix(s["seed"] ^ splitmix(2)))
+    price, rows, shock, var = s["start_price"], [], 0.0, 0.0
+    for index, r in enumerate(s["regimes"]):
+        anchor, vol, drift, g = price, r["vol"], r["drift"], r.get("garch")
+        for _ in range(r["len"]):
+            z = rng.normal()
+            e = z
+            if r.get("tails"):
+                df = r["tails"]["df"]
+                d = (df * 0.5) - (1.0 / 3.0)
+                e = z * math.sqrt(
+                    (df - 2.0) / (gamma_draw(d, 1.0 / math.sqrt(d * 9.0), normals, tails) * 2.0)
+                )
+            sigma2, sigma = vol * vol, vol
+            if g and rows:
+                omega = (vol * vol) * (((1.0 - g["alpha"]) - (g["gamma"] * 0.5)) - g["beta"])
+                w = g["alpha"] + g["gamma"] if shock < 0.0 else g["alpha"]
+                sigma2 = (omega + (w * (shock * shock))) + (g["beta"] * var)
+                sigma = math.sqrt(sigma2)
+            shock, var = e * sigma, sigma2
+            f = {
+                "trend": (e * sigma) + drift,
+                "range": (e * sigma) - (math.log(price / anchor) * drift),
+                "crash": (((abs(e) * -0.5) + e) * sigma) - abs(drift),
+                "vol": e * sigma,
+            }[r["kind"]]
+            jump = 0.0
+            if r.get("jumps"):
+                j, p, n = r["jumps"], 1.0, 0
+                while True:
+                    p, n = p * jumps.f64(), n + 1
+                    if p <= math.exp(-j["rate"]):
+                        break
+                for _ in range(n - 1):
+                    jump = jump + ((jumps.normal() * j["vol"]) + j["mean"])
+                f = f + jump
+            close = math.exp(f) * price
+            width = (rng.f64() + 0.5) * max(abs(f), sigma)
+            high, low = (
+                math.exp(width * 0.5) * max(price, close),
+                math.exp(width * -0.5) * min(price, close),
+            )
+            size = abs((e * sigma) + jump) / vol if vol > 0 else abs(e)
+            volume = (((size * 0.5) + 1.0) * 1000.0) * (rng.f64() + 0.5)
+            rng.f64(), rng.f64()  # the book's two levels
+            rows.append(
+                [round8(x) for x in (price, high, low, close, volume)] + [index, sigma, jump]
+            )
+            price = close
+    return rows  # fmt: skip
+
+
+def test_runs_follow_the_documented_formulas():
+    s = spec(
+        bars=48, garch=GARCH, tails={"df": 3.5}, jumps={"rate": 0.4, "mean": -0.01, "vol": 0.02}
+    )
+    s["regimes"] = [s["regimes"][0] | {"len": 12},
+                    {"kind": "range", "len": 12, "drift": 0.2, "vol": 0.02, "garch": GARCH},
+                    {"kind": "vol", "len": 6, "drift": 0.0, "vol": 0.01},
+                    {"kind": "crash", "len": 12, "drift": 0.003, "vol": 0.02, "tails": {"df": 7.0},
+                     "garch": {"alpha": 0.2, "gamma": 0.3, "beta": 0.5}},
+                    {"kind": "trend", "len": 6, "drift": 0.001, "vol": 0.0, "jumps": JUMPS,
+                     "garch": GARCH}]  # fmt: skip
+    s["microstructure"] = {"book_depth": 1, "spread_bps": 2.0, "trade_rate": 0.0}
+    candles = qs.generate_arrays(s, labels=True)["candles"]
+    names = ("open", "high", "low", "close", "volume", "regime", "sigma", "jump")
+    got = [list(row) for row in zip(*(candles[n].tolist() for n in names))]
+    assert got == model_candles(s)
+    assert any(row[-1] for row in got) and len({row[-2] for row in got}) > 20
 
 
 # --- statistics (tolerances from the spread over seeds) --------------------------------------
@@ -274,12 +368,25 @@ def test_tails_have_the_student_kurtosis():
     assert abs(mean - 6.0 / (df - 4.0)) < 4 * error + 0.1
 
 
-def test_jumps_come_at_their_rate():
-    rate, bars = 0.05, 4000
-    s = one_regime(bars=bars, jumps={"rate": rate, "mean": 0.0, "vol": 0.02})
-    jumped = sum(
-        np.count_nonzero(qs.generate_arrays(dict(s, seed=seed), labels=True)["candles"]["jump"])
+def test_jump_counts_have_mean_rate():
+    rate, size, bars = 0.5, 0.001, 4000
+    s = one_regime(bars=bars, jumps={"rate": rate, "mean": size, "vol": 0.0})
+    counts = np.concatenate([
+        np.rint(qs.generate_arrays(dict(s, seed=seed), labels=True)["candles"]["jump"] / size)
         for seed in SEEDS
-    )
-    n, p = bars * len(SEEDS), 1.0 - np.exp(-rate)  # bars with at least one jump
-    assert abs(jumped - n * p) < 4 * np.sqrt(n * p * (1 - p))
+    ])  # fmt: skip
+    assert abs(counts.mean() - rate) < 4 * np.sqrt(rate / len(counts))
+    none = np.exp(-rate)  # no jump in a bar
+    assert abs(np.mean(counts == 0) - none) < 4 * np.sqrt(none * (1 - none) / len(counts))
+
+
+def test_a_spec_too_large_for_memory_is_valid_and_its_run_fails(tmp_path):
+    pytest.importorskip("pyarrow")
+    from quarno_synth.cli import main
+
+    huge = spec(tails=TAILS)
+    huge["microstructure"]["book_depth"] = 10**15
+    manifest = qs.generate_dataset(huge, seeds=[1], path=tmp_path / "ds", max_workers=1)
+    assert manifest["runs"][0]["error"].startswith("out of memory")
+    (tmp_path / "s.json").write_text(json.dumps(huge))
+    assert main(["validate", str(tmp_path / "s.json")]) == 0

@@ -42,6 +42,8 @@ struct ColumnBatch {
     // Labels, one entry per bar, only when the run was asked for them: the
     // regime's index and kind (RegimeKind values), the conditional vol used and
     // the jump added to the log return (0 when none), both unrounded.
+    static constexpr std::size_t kLabelBytesPerBar =
+        sizeof(std::int64_t) + sizeof(std::uint8_t) + 2 * sizeof(double);
     bool labels = false;
     Column<std::int64_t> label_regime;
     Column<std::uint8_t> label_kind;

@@ -45,10 +45,12 @@ std::optional<std::uint64_t> expected_trades(std::uint64_t bars, double trade_ra
 
 // Bytes of `bars` bars in columns, and with their text when `text_copies` > 0.
 std::optional<std::uint64_t> estimate_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                            double trade_rate, std::uint64_t text_copies) {
+                                            double trade_rate, std::uint64_t text_copies,
+                                            std::uint64_t extra_per_bar = 0) {
     // Both sides of a level.
     const std::uint64_t per_level = 2 * (kColumnsPerLevel + text_copies * kTextPerLevel);
-    const std::uint64_t per_bar_fixed = kColumnsPerBar + text_copies * kTextPerBar;
+    std::uint64_t per_bar_fixed = kColumnsPerBar + text_copies * kTextPerBar;
+    if (!add(per_bar_fixed, extra_per_bar, per_bar_fixed)) return std::nullopt;
     const std::uint64_t per_trade = kTradeGrowth * kColumnsPerTrade + text_copies * kTextPerTrade;
 
     const std::optional<std::uint64_t> trades = expected_trades(bars, trade_rate);
@@ -85,8 +87,8 @@ std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_
 }
 
 std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                  double trade_rate) {
-    return estimate_bytes(bars, book_depth, trade_rate, 0);
+                                                  double trade_rate, std::uint64_t extra_per_bar) {
+    return estimate_bytes(bars, book_depth, trade_rate, 0, extra_per_bar);
 }
 
 std::optional<std::uint64_t> physical_memory_bytes() {
@@ -111,9 +113,10 @@ Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint
 
 Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
-                                                  std::optional<std::uint64_t> available) {
-    return check(estimate_batch_bytes(bars, book_depth, trade_rate), available, "a batch of ", bars,
-                 book_depth);
+                                                  std::optional<std::uint64_t> available,
+                                                  std::uint64_t extra_per_bar) {
+    return check(estimate_batch_bytes(bars, book_depth, trade_rate, extra_per_bar), available,
+                 "a batch of ", bars, book_depth);
 }
 
 }  // namespace synth::generate

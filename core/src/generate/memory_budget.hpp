@@ -25,9 +25,11 @@ inline double mean_trades_per_bar(double trade_rate) {
 std::optional<std::uint64_t> estimate_run_bytes(std::uint64_t bars, std::uint64_t book_depth,
                                                 double trade_rate);
 
-// Peak bytes of one batch of `bars` bars in columns, without any text.
+// Peak bytes of one batch of `bars` bars in columns, without any text;
+// `extra_per_bar` counts optional per-bar columns (labels).
 std::optional<std::uint64_t> estimate_batch_bytes(std::uint64_t bars, std::uint64_t book_depth,
-                                                  double trade_rate);
+                                                  double trade_rate,
+                                                  std::uint64_t extra_per_bar = 0);
 
 // Physical memory of the machine in bytes; nullopt when it cannot be read.
 std::optional<std::uint64_t> physical_memory_bytes();
@@ -40,6 +42,7 @@ Result<Unit, spec::SynthError> check_memory_budget(std::uint64_t bars, std::uint
 // The same for one batch of a run made batch by batch.
 Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint64_t book_depth,
                                                   double trade_rate,
-                                                  std::optional<std::uint64_t> available);
+                                                  std::optional<std::uint64_t> available,
+                                                  std::uint64_t extra_per_bar = 0);
 
 }  // namespace synth::generate

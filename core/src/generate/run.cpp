@@ -36,7 +36,8 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions o
     // are allocated.
     const spec::Microstructure& micro = spec.microstructure;
     if (auto budget =
-            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes());
+            check_batch_budget(1, micro.book_depth, micro.trade_rate, physical_memory_bytes(),
+                               options.labels ? ColumnBatch::kLabelBytesPerBar : 0);
         !budget.ok()) {
         return Err{std::move(budget).error()};
     }

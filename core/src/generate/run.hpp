@@ -1,9 +1,10 @@
 #pragma once
 // A generation run that can be advanced by any number of bars at a time: it
-// keeps everything a bar needs from the bars before it (the random stream,
-// the price, the regime position and its anchor, the timestamp, the trade
-// sequence and the funding interval), so the bars of one run are the same
-// whether they are made in one batch or in many.
+// keeps everything a bar needs from the bars before it (the random stream and
+// the extension streams, the price, the regime position and its anchor, the
+// previous bar's variance and shock, the timestamp, the trade sequence and
+// the funding interval), so the bars of one run are the same whether they are
+// made in one batch or in many.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -32,6 +33,10 @@ class Run {
 
     const spec::GenSpec& spec() const { return spec_; }
     bool labels() const { return options_.labels; }
+    // Bytes a bar's optional columns add to a batch.
+    std::uint64_t extra_bytes_per_bar() const {
+        return options_.labels ? ColumnBatch::kLabelBytesPerBar : 0;
+    }
     std::uint64_t bars_done() const { return bar_; }
     std::uint64_t bars_left() const { return spec_.bars - bar_; }
 

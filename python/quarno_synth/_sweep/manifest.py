@@ -37,7 +37,7 @@ def library_version() -> str:
 
 def header(runs: list[Run], book: str, batch_bars: int | None, labels: bool) -> dict[str, Any]:
     """The manifest's members that do not depend on the runs' outcome."""
-    head = {
+    head: dict[str, Any] = {
         "format": FORMAT,
         "library": library_version(),
         "writer": writer_version(),

@@ -18,6 +18,7 @@ from .._spec_text import (
     sweep_text,
     with_seed,
 )
+from ..batches import check_spec
 from ..errors import SynthError
 from .errors import SweepError
 
@@ -86,13 +87,11 @@ class Run:
 def _read(spec: Spec) -> tuple[Any, str]:
     """(spec value, spec text) of a spec the table writers accept (the extended language);
     SynthError otherwise."""
-    from ..batches import open_run
-
     text = sweep_text(spec)
     if not is_text(spec):
-        open_run(spec)
+        check_spec(spec)
         return copy.deepcopy(spec), text
-    open_run(text)  # the reader's own error, with its position
+    check_spec(text)  # the reader's own error, with its position
     return exact_value(text), text  # the value again, to put other seeds into it
 
 

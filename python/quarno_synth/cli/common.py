@@ -11,6 +11,7 @@ from typing import NoReturn
 
 from .._spec_text import bad_byte
 from ..api import generate_text
+from ..batches import check_spec
 from ..errors import SynthError
 from ..examples import UnknownExample, example_text
 from ..schedule import bar_count
@@ -94,7 +95,18 @@ def run(label: str, text: str, stream: bool, progress: Progress) -> str:
     try:
         return generate_text(text, stream=stream)
     except SynthError as exc:
-        raise UserError(f"{label}: {exc}", 1) from None
+        raise UserError(f"{label}: {exc}{_extended_hint(str(exc), text)}", 1) from None
+
+
+def _extended_hint(error: str, text: str) -> str:
+    """A hint when an extension member is what the JSON document's classic language rejects."""
+    if not error.startswith("parse: unknown field"):
+        return ""
+    try:
+        check_spec(text)
+    except SynthError:
+        return ""
+    return " (extension members such as garch, tails and jumps need --format csv or parquet)"
 
 
 def write(target: Path, action: Callable[[], None]) -> None:

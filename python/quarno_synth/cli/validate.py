@@ -6,7 +6,7 @@ import argparse
 import sys
 from typing import Any
 
-from ..batches import open_run
+from ..batches import check_spec
 from ..errors import SynthError
 from .common import add_spec_source, read_spec
 
@@ -24,7 +24,7 @@ def add_parser(commands: Any) -> None:
 def command(args: argparse.Namespace) -> int:
     _, text = read_spec(args)
     try:
-        open_run(text)
+        check_spec(text)
     except SynthError as exc:
         print(exc, file=sys.stderr)
         return 1
