@@ -42,11 +42,15 @@ __all__ = [
 ]
 
 
-# Fitting needs numpy and scipy: loaded on first use, so importing the package needs neither.
+# Submodules that need numpy (and scipy) load on first use, so the package imports without.
 _LAZY = {"fit": "fit", "FitReport": "FitReport"}
 
 
 def __getattr__(name: str) -> Any:
+    if name == "facts":
+        import importlib
+
+        return importlib.import_module(".facts", __name__)
     if name in _LAZY:
         from ._fit import model
 

@@ -20,6 +20,14 @@ EXAMPLES = (
     Example("volatile_perp", "a perpetual swap in turbulent regimes with funding every 8 hours"),
     Example("deep_book", "1-minute bars with a 50-level book and heavy trading"),
     Example(
+        "equity_index_daily",
+        "20 years of daily index closes: clustered volatility, fat tails, leverage, crashes",
+    ),
+    Example(
+        "crypto_perp_hourly",
+        "180 days of an hourly perpetual swap: heavy tails, jumps, bursts of volatility, funding",
+    ),
+    Example(
         "sp500_daily_fit",
         "the S&P 500 1999-2018 fitted: its regimes replayed in order, with their dynamics",
     ),

@@ -1,7 +1,7 @@
 """The stylized-facts scorecard: how much a price series behaves like a real market's.
 
-From closes (a pandas Series, a numpy array or sequence, a candles DataFrame or Arrow table
-with a ``close`` column, or the tables dict of ``generate_frames``) the scorecard takes the
+From closes (a pandas Series, a numpy array or sequence, a candles table or dict of columns
+with a ``close`` column, or the tables of ``generate_frames``/``generate_arrays``) it takes the
 log returns r_t = ln(close_t / close_{t-1}) and measures:
 
 - ``excess_kurtosis``, ``skew``: moment ratios with population (1/n) moments;
@@ -28,19 +28,21 @@ from __future__ import annotations
 
 import bisect
 import csv
-import json
 import math
 import os
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Iterable, Iterator, Mapping, Sequence
+from typing import Any
 
 from ._optional import require
-from .api import Spec, _WHITE_SPACE, _as_text
+from ._spec_text import Spec, as_text, exact_value, is_text, with_seed
 from .batches import batch_size, iter_raw, open_run
-from .errors import SynthError
 
-np = require("numpy", "numpy", "quarno_synth.facts")
+try:
+    import numpy as np
+except ImportError:
+    raise ImportError('quarno_synth.facts needs numpy: pip install "quarno_synth[numpy]"') from None
 
 ACF_LAGS = (1, 5, 10, 20, 50, 100)
 DECAY_LAGS = 100
@@ -72,7 +74,10 @@ HIST_EDGES = np.linspace(-10.0, 10.0, 161)
 
 
 def _close_column(table: Any) -> Any:
-    names = list(getattr(table, "column_names", None) or getattr(table, "columns", []))
+    if isinstance(table, Mapping):  # e.g. the candles of generate_arrays
+        names = list(table)
+    else:
+        names = list(getattr(table, "column_names", None) or getattr(table, "columns", []))
     for name in names:
         if isinstance(name, str) and name.strip().lower() == "close":
             return table[name]
@@ -83,7 +88,7 @@ def closes_array(data: Any) -> np.ndarray:
     """The closes of ``data`` as a float64 array; ValueError when they cannot be scored."""
     if isinstance(data, Mapping) and "candles" in data:
         data = data["candles"]
-    if hasattr(data, "columns") or hasattr(data, "column_names"):
+    if isinstance(data, Mapping) or hasattr(data, "columns") or hasattr(data, "column_names"):
         data = _close_column(data)
     if hasattr(data, "to_numpy") and not isinstance(data, np.ndarray):
         try:
@@ -101,7 +106,8 @@ def closes_array(data: Any) -> np.ndarray:
     bad = ~(np.isfinite(closes) & (closes > 0))
     if bad.any():
         row = int(np.argmax(bad))
-        raise ValueError(f"closes must be positive and finite: row {row} is {closes[row]!r}")
+        value = float(closes[row])
+        raise ValueError(f"closes must be positive and finite: row {row} is {value!r}")
     return closes
 
 
@@ -141,12 +147,17 @@ def _csv_closes(path: Path) -> np.ndarray:
                     continue
                 line = rows.line_num
                 try:
-                    values.append(float(row[column]))
+                    value = float(row[column])
                 except (ValueError, IndexError):
                     cell = repr(row[column]) if column < len(row) else "missing"
                     raise ValueError(
                         f"'{path}' line {line}: close is not a number ({cell})"
                     ) from None
+                if not (math.isfinite(value) and value > 0):
+                    raise ValueError(
+                        f"'{path}' line {line}: close must be positive and finite ({value!r})"
+                    )
+                values.append(value)
         except UnicodeDecodeError as exc:
             raise ValueError(f"'{path}' is not UTF-8 text (offset {exc.start})") from None
         except csv.Error as exc:
@@ -165,6 +176,11 @@ def log_returns(data: Any) -> np.ndarray:
 # --- the metrics -------------------------------------------------------------------------------
 
 
+def _dot(a: np.ndarray, b: np.ndarray) -> float:
+    # not np.dot: BLAS threads cost more than they save on a busy machine
+    return float(np.einsum("i,i->", a, b))
+
+
 def _moments(r: np.ndarray) -> tuple[float, float]:
     """(excess kurtosis, skew), NaN when there is no spread."""
     if len(r) < 2:
@@ -180,11 +196,11 @@ def acf(x: np.ndarray, lags: int) -> np.ndarray:
     """Autocorrelation of ``x`` at lags 1..``lags`` (NaN beyond the series)."""
     out = np.full(lags, np.nan)
     d = x - x.mean()
-    denom = float(np.dot(d, d))
+    denom = _dot(d, d)
     if not denom > 0:
         return out
     for k in range(1, min(lags, len(x) - 1) + 1):
-        out[k - 1] = float(np.dot(d[:-k], d[k:])) / denom
+        out[k - 1] = _dot(d[:-k], d[k:]) / denom
     return out
 
 
@@ -197,7 +213,7 @@ def decay_exponent(acf_values: np.ndarray) -> float:
         return math.nan
     x, y = np.log(lags[keep]), np.log(acf_values[keep])
     x = x - x.mean()
-    return -float(np.dot(x, y - y.mean()) / np.dot(x, x))
+    return -float(_dot(x, y - y.mean()) / _dot(x, x))
 
 
 def hill(x: np.ndarray, percent: float) -> float:
@@ -218,8 +234,8 @@ def _corr(a: np.ndarray, b: np.ndarray) -> float:
     if len(a) < 3:
         return math.nan
     da, db = a - a.mean(), b - b.mean()
-    denom = math.sqrt(float(np.dot(da, da)) * float(np.dot(db, db)))
-    return float(np.dot(da, db)) / denom if denom > 0 else math.nan
+    denom = math.sqrt(_dot(da, da) * _dot(db, db))
+    return _dot(da, db) / denom if denom > 0 else math.nan
 
 
 def leverage(r: np.ndarray, lags: int) -> np.ndarray:
@@ -378,19 +394,13 @@ def compare(real: Any, synthetic_runs: Iterable[Any]) -> Any:
 
 
 def _spec_value(spec: Spec) -> Any:
-    if isinstance(spec, (str, bytes, bytearray)):
-        text = _as_text(spec)
+    """The spec as a value to put seeds into; the reader's error when it is rejected."""
+    if is_text(spec):
+        text = as_text(spec)
         open_run(text)  # the reader's own error, with its position
-        return json.loads(text.strip(_WHITE_SPACE))
+        return exact_value(text)
+    open_run(spec)
     return spec
-
-
-def _seeded(value: Any, seed: int) -> Any:
-    if isinstance(value, Mapping):
-        return dict(value, seed=seed)
-    if isinstance(value, (list, tuple)) and value:
-        return [seed, *value[1:]]
-    raise SynthError("spec must be an object or an array to take a seed")
 
 
 def spec_closes(spec: Spec, seeds: Iterable[int] | str) -> Iterator[np.ndarray]:
@@ -403,7 +413,7 @@ def spec_closes(spec: Spec, seeds: Iterable[int] | str) -> Iterator[np.ndarray]:
         seeds = parse_seeds(seeds)
     value = _spec_value(spec)
     for seed in seeds:
-        run = open_run(_seeded(value, int(seed)))
+        run = open_run(with_seed(value, int(seed)))
         closes = np.empty(run.bars, dtype=np.float64)
         size = batch_size(run, None)
         for raw in iter_raw(np, run, size):

@@ -6,7 +6,8 @@ from __future__ import annotations
 
 import math
 import os
-from typing import Any, Sequence
+from collections.abc import Sequence
+from typing import Any
 
 from ._optional import require
 from .facts import HIST_EDGES, Score
@@ -26,7 +27,7 @@ def _band(np: Any, ax: Any, x: Any, curves: Any, label: str) -> None:
 def _distribution(np: Any, ax: Any, scores: Sequence[Score], real: Score | None) -> None:
     centres = (HIST_EDGES[:-1] + HIST_EDGES[1:]) / 2
     width = HIST_EDGES[1] - HIST_EDGES[0]
-    series = [(sum(s.histogram for s in scores), _SYNTH, "synthetic")]
+    series = [(np.sum([s.histogram for s in scores], axis=0), _SYNTH, "synthetic")]
     if real is not None:
         series.append((real.histogram, _REAL, "real"))
     for counts, colour, label in series:

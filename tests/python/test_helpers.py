@@ -8,6 +8,7 @@ from pathlib import Path
 
 import pytest
 import quarno_synth as qs
+from quarno_synth.batches import open_run
 from quarno_synth.columns import result_columns
 from quarno_synth.schedule import RegimeSpan, regime_spans
 
@@ -269,7 +270,5 @@ def test_packaged_examples_are_the_repository_examples():
 
 @pytest.mark.parametrize("name", [e.name for e in qs.EXAMPLES])
 def test_examples_are_valid_and_modest(name):
-    from quarno_synth.batches import open_run
-
-    open_run(qs.example_text(name))  # the data entry points' reader: extensions included
-    assert qs.example_spec(name)["bars"] <= 5040  # at most 20 years of daily bars
+    open_run(qs.example_text(name))  # the extended reader: presets use garch, tails, jumps
+    assert qs.example_spec(name)["bars"] <= 5040  # 20 years of daily bars
