@@ -281,17 +281,48 @@ def fit(
     bars: int | None = None,
     column: str = "close",
 ) -> tuple[dict[str, Any], FitReport]:
-    """Fit a spec to the real series ``data``; returns (spec dict, FitReport).
+    """Fit a spec to a real price series: its regimes, their dynamics and the spread.
 
-    ``data``: closes or OHLCV as a pandas Series/DataFrame (a DatetimeIndex or a date/time
-    column gives the bar times), a polars frame, a numpy array, or a CSV/Parquet path. Columns
-    are matched case-insensitively; ``column="adj close"`` fits the adjusted closes. One bar per
-    row; ``bar_secs`` is the median spacing of the timestamps (86400 without timestamps).
-    ``regimes``: "auto" (1 to 4 states by BIC) or a number of states. ``dynamics``: the
-    regimes' garch, tails and jumps members. ``schedule``: "replay" (historical order and
-    lengths) or "chain" (a regime chain drawn per seed; ``bars`` sets its length, the data's by
-    default).
-    Raises DataError (a ValueError) with a one-line reason for unusable data.
+    Parameters
+    ----------
+    data
+        Closes or OHLCV: a pandas Series or DataFrame (a DatetimeIndex or a date/time column
+        gives the bar times), a polars frame, a numpy array, or a path to a CSV or Parquet
+        file. Columns are matched case-insensitively. One bar per row; ``bar_secs`` is the
+        median spacing of the timestamps (86400 without timestamps).
+    regimes
+        "auto" (1 to 4 states, the lowest BIC) or a number of states from 1 to 4.
+    dynamics
+        Give the regimes ``garch``, ``tails`` and ``jumps`` members (False: classic regimes).
+    schedule
+        "replay": the regimes in their historical order and lengths; "chain": a regime chain
+        from which every seed draws its own schedule.
+    seed
+        The spec's seed.
+    bars
+        The length of a chain run (the data's by default); not for a replay.
+    column
+        The price column, e.g. "adj close".
+
+    Returns
+    -------
+    tuple of (dict, FitReport)
+        The spec, ready for every data entry point, and what the fit found.
+
+    Raises
+    ------
+    DataError
+        A ValueError whose one-line message says why the data cannot be fitted.
+    ValueError
+        An argument out of range.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> closes = 100.0 * np.exp(np.cumsum(np.random.default_rng(1).normal(0.0, 0.01, 500)))
+    >>> spec, report = qs.fit(closes, dynamics=False)
+    >>> spec["bars"], spec["bar_secs"]
+    (499, 86400)
     """
     _check_args(regimes, schedule, seed, bars)
     series: Series = read_series(data, column)
