@@ -145,6 +145,13 @@ def test_cli_writes_the_spec_and_reports_bad_data_in_one_line(known_closes, tmp_
     )
     assert done.returncode == 0, done.stderr
     assert json.loads(out.read_text())["bars"] == 399 and chart.stat().st_size > 0
+    chained = subprocess.run(
+        [*cli, str(tmp_path / "real.csv"), "--schedule", "chain", "--bars", "1000"],
+        capture_output=True,
+        text=True,
+    )
+    assert chained.returncode == 0, chained.stderr
+    assert json.loads(chained.stdout)["bars"] == 1000  # the spec on standard output
     pd.DataFrame({"price": [1.0] * 200}).to_csv(tmp_path / "bad.csv", index=False)
     bad = subprocess.run([*cli, str(tmp_path / "bad.csv")], capture_output=True, text=True)
     assert bad.returncode == 1
