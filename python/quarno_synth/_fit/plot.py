@@ -34,6 +34,19 @@ def _shade(ax: Any, x: Any, timeline: Any) -> None:
         ax.axvspan(x[a], x[b], color=colour, alpha=0.2, linewidth=0)
 
 
+def _positions(np: Any, report: Any, count: int) -> tuple[Any, bool]:
+    """x of bar index 0..count-1: the real dates (continued by bar_secs past the data) when
+    the series has timestamps, else the index itself."""
+    if report.times is None:
+        return np.arange(count, dtype=np.float64), False
+    mdates = require("matplotlib.dates", "plot", "fit charts")
+    times = np.asarray(report.times, dtype=np.int64)
+    extra = np.arange(1, max(0, count - len(times)) + 1, dtype=np.int64)
+    step = int(report.spec["bar_secs"])
+    seconds = np.concatenate((times, times[-1] + extra * step))[:count]
+    return mdates.date2num(seconds.astype("datetime64[s]")), True
+
+
 def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
     """A figure of ``report`` (a FitReport): closes and regimes, the fan, the scorecard."""
     np = require("numpy", "numpy", "fit charts")
@@ -47,7 +60,9 @@ def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
     grid = figure.add_gridspec(3, 1, height_ratios=(3, 3, 2))
     top = figure.add_subplot(grid[0])
     fan = figure.add_subplot(grid[1], sharex=top)
-    x = np.arange(len(closes))
+    length = min(len(r) for r in runs) if runs else 0
+    positions, dated = _positions(np, report, max(len(closes), length + 1))
+    x = positions[: len(closes)]
     top.plot(x, closes, color="black", linewidth=0.8)
     top.set_yscale("log")
     _shade(top, x, report.timeline)
@@ -65,10 +80,9 @@ def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
         fontsize=8,
     )
     top.set_title(title or "real closes and fitted regimes")
-    length = min(len(r) for r in runs) if runs else 0
     if length:
         stack = np.vstack([r[:length] for r in runs])
-        xs = np.arange(1, length + 1)
+        xs = positions[1 : length + 1]  # a run's close i ends the bar from the real close i
         for q_lo, q_hi, alpha in ((0.05, 0.95, 0.2), (0.25, 0.75, 0.35)):
             fan.fill_between(
                 xs,
@@ -83,7 +97,11 @@ def plot_fit(report: Any, *, seeds: int = 20, title: str | None = None) -> Any:
     fan.plot(x, closes, color="black", linewidth=0.8)
     fan.set_yscale("log")
     fan.set_title(f"{len(runs)} synthetic paths (5-95 % and 25-75 % bands) and the real closes")
-    fan.set_xlabel("bar")
+    if dated:
+        top.xaxis_date()
+        fan.xaxis_date()
+    else:
+        fan.set_xlabel("bar")
     ax = figure.add_subplot(grid[2])
     ax.axis("off")
     rows = [m for m in TABLE_ROWS if m in table.index]
