@@ -20,6 +20,8 @@ const char* const kChainSpec = R"({"seed":3,"bars":400,"start_price":100.0,"regi
                     {"kind":"crash","len":5,"drift":0.02,"vol":0.05,"tails":{"df":5.0}}],
           "transitions":[[0.9,0.1],[0.25,0.75]],"start":1}})";
 
+constexpr std::size_t kMany = 1 << 20;
+
 spec::GenSpec decoded(const std::string& text) {
     auto spec = spec::parse_spec(text, spec::Dialect::extended);
     EXPECT_TRUE(spec.ok()) << (spec.ok() ? "" : spec.error().message);
@@ -81,7 +83,9 @@ TEST(Chain, ValidationNamesThePath) {
 
 TEST(Chain, ScheduleCoversTheBarsInVisitsOfTheStatesLength) {
     const spec::GenSpec spec = decoded(kChainSpec);
-    const auto schedule = draw_chain_schedule(*spec.chain, spec.bars, spec.seed);
+    const auto drawn = draw_chain_schedule(*spec.chain, spec.bars, spec.seed, kMany);
+    ASSERT_TRUE(drawn.ok());
+    const std::vector<spec::Regime>& schedule = drawn.value();
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < schedule.size(); ++i) {
         total += schedule[i].len;
@@ -96,15 +100,20 @@ TEST(Chain, ScheduleCoversTheBarsInVisitsOfTheStatesLength) {
     EXPECT_EQ(total, spec.bars);
     EXPECT_EQ(schedule.front().kind, spec::RegimeKind::crash);  // start state
     EXPECT_GT(schedule.size(), 10u);
-    EXPECT_EQ(schedule, draw_chain_schedule(*spec.chain, spec.bars, spec.seed));
-    EXPECT_NE(schedule, draw_chain_schedule(*spec.chain, spec.bars, spec.seed + 1));
+    EXPECT_EQ(schedule, draw_chain_schedule(*spec.chain, spec.bars, spec.seed, kMany).value());
+    EXPECT_NE(schedule, draw_chain_schedule(*spec.chain, spec.bars, spec.seed + 1, kMany).value());
+    // more regimes than allowed: a memory error, not an allocation failure
+    const auto capped = draw_chain_schedule(*spec.chain, spec.bars, spec.seed, 3);
+    ASSERT_FALSE(capped.ok());
+    EXPECT_EQ(capped.error().kind, spec::SynthError::Kind::Memory);
 }
 
 TEST(Chain, RunEqualsTheRunOfItsDrawnSchedule) {
     const spec::GenSpec spec = decoded(kChainSpec);
-    const spec::GenSpec drawn = with_drawn_schedule(spec);
-    EXPECT_FALSE(drawn.chain.has_value());
-    EXPECT_EQ(closes(spec), closes(drawn));
+    const auto drawn = with_drawn_schedule(spec, std::nullopt);
+    ASSERT_TRUE(drawn.ok());
+    EXPECT_FALSE(drawn.value().chain.has_value());
+    EXPECT_EQ(closes(spec), closes(drawn.value()));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
+#include <string>
 
 #include "generate/streams.hpp"
 
@@ -27,8 +29,10 @@ std::size_t next_state(const std::vector<double>& row, double u) {
 
 }  // namespace
 
-std::vector<spec::Regime> draw_chain_schedule(const spec::Chain& chain, std::uint64_t bars,
-                                              std::uint64_t seed) {
+Result<std::vector<spec::Regime>, spec::SynthError> draw_chain_schedule(const spec::Chain& chain,
+                                                                        std::uint64_t bars,
+                                                                        std::uint64_t seed,
+                                                                        std::size_t max_regimes) {
     SeededRng rng = stream_rng(seed, Stream::regime_chain);
     std::vector<spec::Regime> schedule;
     std::size_t state = static_cast<std::size_t>(chain.start);
@@ -39,6 +43,12 @@ std::vector<spec::Regime> draw_chain_schedule(const spec::Chain& chain, std::uin
         if (state == previous) {
             schedule.back().len += n;
         } else {
+            if (schedule.size() == max_regimes) {
+                std::string message = "a regime chain over ";
+                message.append(std::to_string(bars))
+                    .append(" bars draws more regimes than this machine has memory for");
+                return spec::memory_error(std::move(message));
+            }
             schedule.push_back(chain.states[state]);
             schedule.back().len = n;
         }
@@ -49,10 +59,16 @@ std::vector<spec::Regime> draw_chain_schedule(const spec::Chain& chain, std::uin
     return schedule;
 }
 
-spec::GenSpec with_drawn_schedule(const spec::GenSpec& spec) {
+Result<spec::GenSpec, spec::SynthError> with_drawn_schedule(
+    const spec::GenSpec& spec, std::optional<std::uint64_t> available) {
     if (!spec.chain) return spec;
+    const std::size_t max_regimes =
+        available ? static_cast<std::size_t>(*available / 4 / sizeof(spec::Regime))
+                  : std::numeric_limits<std::size_t>::max();
+    auto schedule = draw_chain_schedule(*spec.chain, spec.bars, spec.seed, max_regimes);
+    if (!schedule) return Err{std::move(schedule).error()};
     spec::GenSpec drawn = spec;
-    drawn.regimes = draw_chain_schedule(*spec.chain, spec.bars, spec.seed);
+    drawn.regimes = std::move(schedule).value();
     drawn.chain.reset();
     return drawn;
 }

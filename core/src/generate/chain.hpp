@@ -2,9 +2,13 @@
 // A regime chain's schedule, drawn once at the start of a run from the chain's
 // own stream (Stream::regime_chain), so that every seed gets its own history
 // and the classic stream is untouched.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "base/result.hpp"
+#include "spec/error.hpp"
 #include "spec/model.hpp"
 
 namespace synth::generate {
@@ -20,11 +24,17 @@ namespace synth::generate {
 //       (the last state with a positive weight when rounding leaves none).
 // So a run of b bars takes one draw per visit but the last, and a state's
 // consecutive visits form one regime (a range regime keeps its anchor).
-std::vector<spec::Regime> draw_chain_schedule(const spec::Chain& chain, std::uint64_t bars,
-                                              std::uint64_t seed);
+// A schedule that would need more than `max_regimes` regimes is a memory
+// error: a chain that switches on most bars of a very long run.
+Result<std::vector<spec::Regime>, spec::SynthError> draw_chain_schedule(const spec::Chain& chain,
+                                                                        std::uint64_t bars,
+                                                                        std::uint64_t seed,
+                                                                        std::size_t max_regimes);
 
-// `spec` with its chain's drawn schedule as its regimes and no chain; a spec
-// without a chain is returned as it is. The spec has passed validation.
-spec::GenSpec with_drawn_schedule(const spec::GenSpec& spec);
+// `spec` with its chain's drawn schedule as its regimes and no chain (a spec
+// without a chain as it is), the schedule kept within a quarter of
+// `available` bytes when that is known. The spec has passed validation.
+Result<spec::GenSpec, spec::SynthError> with_drawn_schedule(const spec::GenSpec& spec,
+                                                            std::optional<std::uint64_t> available);
 
 }  // namespace synth::generate

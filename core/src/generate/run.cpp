@@ -42,7 +42,11 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions o
         return Err{std::move(budget).error()};
     }
     // A chain's schedule is drawn here, once: the bar loop only sees regimes.
-    if (spec.chain) return Run(with_drawn_schedule(spec), options);
+    if (spec.chain) {
+        auto drawn = with_drawn_schedule(spec, physical_memory_bytes());
+        if (!drawn) return Err{std::move(drawn).error()};
+        return Run(drawn.value(), options);
+    }
     return Run(spec, options);
 }
 
