@@ -15,13 +15,11 @@ from .writers import write_csv, write_parquet
 
 __all__ = [
     "EXAMPLES",
-    "FitReport",
     "Synth",
     "SynthError",
     "__version__",
     "example_spec",
     "example_text",
-    "fit",
     "generate",
     "generate_arrays",
     "generate_arrow",
@@ -42,7 +40,8 @@ __all__ = [
 ]
 
 
-# Submodules that need numpy (and scipy) load on first use, so the package imports without.
+# Submodules that need numpy (and scipy) load on first use, so the package imports without;
+# they stay out of __all__, which a star import would load.
 _LAZY = {"fit": "fit", "FitReport": "FitReport"}
 
 
