@@ -23,15 +23,43 @@ inline bool extension_may_differ(std::string_view classic_error) {
     return classic_error.find("expected fewer elements in array") != std::string_view::npos;
 }
 
-// "regimes[N].member: message" for an extension member's check.
-inline bool is_extension_validation_message(std::string_view m) {
-    constexpr std::string_view kHead = "regimes[";
-    if (m.substr(0, kHead.size()) != kHead) return false;
-    m.remove_prefix(kHead.size());
+// `m` without its leading "{head}N" (N a decimal index), or false when it has none.
+inline bool strip_indexed(std::string_view& m, std::string_view head) {
+    if (m.substr(0, head.size()) != head) return false;
+    std::string_view rest = m.substr(head.size());
     std::size_t digits = 0;
-    while (digits < m.size() && m[digits] >= '0' && m[digits] <= '9') ++digits;
-    if (digits == 0 || (digits > 1 && m[0] == '0')) return false;
-    m.remove_prefix(digits);
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0 || (digits > 1 && rest[0] == '0')) return false;
+    m = rest.substr(digits);
+    return true;
+}
+
+// "regimes[N].member: message" or "chain.states[N].member: message" for an
+// extension member's check, and the checks of a regime chain.
+inline bool is_extension_validation_message(std::string_view m) {
+    for (std::string_view known : {
+             "regimes must be empty when a chain is given",
+             "chain.states must not be empty",
+             "chain.transitions must have one row per state",
+             "chain.start must be below the number of states",
+         }) {
+        if (m == known) return true;
+    }
+    std::string_view rest = m;
+    if (strip_indexed(rest, "chain.transitions[")) {
+        return rest == "] must have one weight per state" ||
+               rest == "]: weights must be finite and >= 0" || rest == "] must sum to 1";
+    }
+    rest = m;
+    if (strip_indexed(rest, "chain.states[")) {
+        if (rest == "]: len must be > 0" || rest == "]: drift must be finite" ||
+            rest == "]: vol must be finite and >= 0") {
+            return true;
+        }
+    } else {
+        rest = m;
+        if (!strip_indexed(rest, "regimes[")) return false;
+    }
     for (std::string_view known : {
              "].garch: alpha must be finite and >= 0",
              "].garch: gamma must be finite and >= 0",
@@ -42,7 +70,7 @@ inline bool is_extension_validation_message(std::string_view m) {
              "].jumps: mean must be finite",
              "].jumps: vol must be finite and >= 0",
          }) {
-        if (m == known) return true;
+        if (rest == known) return true;
     }
     return false;
 }

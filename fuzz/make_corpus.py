@@ -58,6 +58,11 @@ SPECS = [
     '"loadings":[0.5,0.3],"regimes":{"crash":[0.8,0.3]},"jumps":{"rate":0.1,"mean":-3,"vol":1}}}',
     '{"seed":7,"bars":1,"start_price":1,"regimes":[["vol",1,0,0]],"microstructure":[1,0,0],'
     '"factors":{"seed":1,"count":2,"loadings":[0.9,0.9],"jumps":{"rate":2,"mean":0,"vol":0}}}',
+    # a regime chain: states, transitions and the start state
+    '{"seed":3,"bars":9,"start_price":10.0,"regimes":[],"chain":{"states":[{"kind":"trend",'
+    '"len":1,"drift":0.001,"vol":0.01},["crash",2,0.01,0.03,null,[4.0]]],'
+    '"transitions":[[0.9,0.1],[0.5,0.5]],"start":1},"microstructure":[1,1.0,1.0]}',
+    '[3,9,10.0,0,60,[],[1,1.0,1.0],null,[[["vol",1,0,0.01]],[[1]]]]',
 ]
 READER = [
     "",

@@ -52,10 +52,18 @@ __all__ = [
 ]
 
 
+# Submodules that need numpy (and scipy) load on first use, so the package imports without;
+# they stay out of __all__, which a star import would load.
+_LAZY = {"fit": "fit", "FitReport": "FitReport"}
+
+
 def __getattr__(name: str) -> Any:
-    # numpy-backed submodules load on first use, so the package imports without numpy
     if name == "facts":
         import importlib
 
         return importlib.import_module(".facts", __name__)
+    if name in _LAZY:
+        from ._fit import model
+
+        return getattr(model, _LAZY[name])
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

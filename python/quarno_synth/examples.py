@@ -27,6 +27,14 @@ EXAMPLES = (
         "crypto_perp_hourly",
         "180 days of an hourly perpetual swap: heavy tails, jumps, bursts of volatility, funding",
     ),
+    Example(
+        "sp500_daily_fit",
+        "the S&P 500 1999-2018 fitted: its regimes replayed in order, with their dynamics",
+    ),
+    Example(
+        "oil_daily_chain",
+        "WTI crude fitted as a regime chain: each seed draws its own turbulent future",
+    ),
 )
 
 _NAMES = {example.name: example for example in EXAMPLES}

@@ -105,7 +105,8 @@ def test_generate_an_example():
             1,
             "",
             "parse: unknown field `Bars`, expected one of `seed`, `bars`, `start_price`, "
-            "`start_ts`, `bar_secs`, `regimes`, `microstructure`, `factors` at line 3 column 8\n",
+            "`start_ts`, `bar_secs`, `regimes`, `microstructure`, `factors`, `chain` at line 3 "
+            "column 8\n",
         ),
         (json.dumps(dict(SPEC, bars=0)), 1, "", "bad spec: bars must be > 0\n"),
         (

@@ -5,6 +5,7 @@
 
 #include "generate/book.hpp"
 #include "generate/candle.hpp"
+#include "generate/chain.hpp"
 #include "generate/memory_budget.hpp"
 #include "generate/streams.hpp"
 #include "generate/trades.hpp"
@@ -63,6 +64,12 @@ Result<Run, spec::SynthError> Run::start(const spec::GenSpec& spec, RunOptions o
             options.labels ? ColumnBatch::kLabelBytesPerBar : 0, has_ticks(spec));
         !budget.ok()) {
         return Err{std::move(budget).error()};
+    }
+    // A chain's schedule is drawn here, once: the bar loop only sees regimes.
+    if (spec.chain) {
+        auto drawn = with_drawn_schedule(spec, physical_memory_bytes());
+        if (!drawn) return Err{std::move(drawn).error()};
+        return Run(drawn.value(), options, std::move(shared_factors));
     }
     return Run(spec, options, std::move(shared_factors));
 }

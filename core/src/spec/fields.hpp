@@ -6,7 +6,8 @@
 //   (std::int64_t&), (double&), (RegimeKind&), (Session&), (std::vector<Regime>&),
 //   (Microstructure&), and (std::optional<R>&) for an optional record R
 //   (null or absent: no record), (std::vector<double>&) and
-//   (std::optional<std::vector<double>>&) number lists, (KindLoadings&)
+//   (std::optional<std::vector<double>>&) number lists,
+//   (std::vector<std::vector<double>>&) a list of rows of f64, (KindLoadings&)
 #include <cstddef>
 
 #include "spec/messages.hpp"
@@ -60,6 +61,10 @@ template <>
 struct RecordOf<CommonJumps> {
     static constexpr Record value = Record::CommonJumps;
 };
+template <>
+struct RecordOf<Chain> {
+    static constexpr Record value = Record::Chain;
+};
 
 // `index` is below the record's field count.
 template <class Reader>
@@ -79,8 +84,10 @@ auto read_field(GenSpec& spec, std::size_t index, Reader&& read) {
             return read(spec.regimes);
         case 6:
             return read(spec.microstructure);
-        default:
+        case 7:
             return read(spec.factors);
+        default:
+            return read(spec.chain);
     }
 }
 
@@ -210,6 +217,18 @@ auto read_field(CommonJumps& jumps, std::size_t index, Reader&& read) {
             return read(jumps.mean);
         default:
             return read(jumps.vol);
+    }
+}
+
+template <class Reader>
+auto read_field(Chain& chain, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(chain.states);
+        case 1:
+            return read(chain.transitions);
+        default:
+            return read(chain.start, kExpectedUsize);
     }
 }
 

@@ -110,6 +110,26 @@ Status read_regimes(const JsonValue& v, std::vector<Regime>& out, Dialect dialec
     return Unit{};
 }
 
+// A list of rows, each a list of f64 (a chain's transition matrix).
+Status read_rows(const JsonValue& v, std::vector<std::vector<double>>& out) {
+    const json::JsonArray* arr = v.as_array();
+    if (arr == nullptr) return parse_error(invalid_type(describe_value(v), kExpectedSequence));
+    out.clear();
+    out.reserve(arr->size());
+    for (const JsonValue& element : *arr) {
+        const json::JsonArray* row = element.as_array();
+        if (row == nullptr) {
+            return parse_error(invalid_type(describe_value(element), kExpectedSequence));
+        }
+        std::vector<double> values(row->size());
+        for (std::size_t i = 0; i < row->size(); ++i) {
+            if (Status read = read_f64((*row)[i], values[i]); !read) return read;
+        }
+        out.push_back(std::move(values));
+    }
+    return Unit{};
+}
+
 // null stands for an absent record (funding, extension members).
 template <class R>
 Status read_optional(const JsonValue& v, std::optional<R>& out, Dialect dialect) {
@@ -149,6 +169,7 @@ struct ValueReader {
     Status operator()(RegimeKind& out) const { return read_kind(v, out); }
     Status operator()(Session& out) const { return read_kind(v, out); }
     Status operator()(std::vector<Regime>& out) const { return read_regimes(v, out, dialect); }
+    Status operator()(std::vector<std::vector<double>>& out) const { return read_rows(v, out); }
     template <class R>
     Status operator()(std::optional<R>& out) const {
         return read_optional(v, out, dialect);

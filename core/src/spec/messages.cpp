@@ -11,8 +11,9 @@ namespace {
 // Every record's fields in declaration order: its classic fields, then its
 // extension members. A new extension member is one more name here, one more
 // case in fields.hpp and its checks in validate_extensions.cpp.
-constexpr std::array<std::string_view, 8> kGenSpecFields = {
-    "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure", "factors"};
+constexpr std::array<std::string_view, 9> kGenSpecFields = {
+    "seed",    "bars",           "start_price", "start_ts", "bar_secs",
+    "regimes", "microstructure", "factors",     "chain"};
 constexpr std::array<std::string_view, 7> kRegimeFields = {"kind",  "len",   "drift", "vol",
                                                            "garch", "tails", "jumps"};
 constexpr std::array<std::string_view, 5> kMicrostructureFields = {
@@ -26,6 +27,7 @@ constexpr std::array<std::string_view, 2> kTicksFields = {"clustering", "session
 constexpr std::array<std::string_view, 5> kFactorSpecFields = {"seed", "count", "loadings",
                                                                "regimes", "jumps"};
 constexpr std::array<std::string_view, 4> kKindLoadingsFields = {"trend", "range", "crash", "vol"};
+constexpr std::array<std::string_view, 3> kChainFields = {"states", "transitions", "start"};
 
 struct RecordTable {
     std::span<const std::string_view> fields;
@@ -59,6 +61,8 @@ RecordTable table_of(Record record) {
             return {kKindLoadingsFields, 0, "struct KindLoadings"};
         case Record::CommonJumps:
             return {kJumpsFields, kJumpsFields.size(), "struct CommonJumps"};
+        case Record::Chain:
+            return {kChainFields, kChainFields.size(), "struct Chain"};
     }
     return {};
 }
@@ -101,6 +105,8 @@ bool field_has_default(Record record, std::size_t index) {
             return index == 3 || index == 4;
         case Record::Microstructure:
             return index == 3;
+        case Record::Chain:
+            return index == 2;
         default:
             return false;
     }

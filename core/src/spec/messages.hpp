@@ -26,7 +26,8 @@ enum class Record {
     Ticks,
     FactorSpec,
     KindLoadings,
-    CommonJumps
+    CommonJumps,
+    Chain
 };
 
 // Which fields a decoder reads. The classic dialect (the command protocol and

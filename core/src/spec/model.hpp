@@ -48,6 +48,17 @@ struct Regime {
     bool operator==(const Regime&) const = default;
 };
 
+// Extension: a regime chain from which each run draws its own schedule. A visit
+// to state k lasts states[k].len bars, then the next state is drawn with the
+// weights of row k of `transitions`; bar 0 starts in state `start`. The drawn
+// schedule becomes the run's regime list (generate/chain.hpp).
+struct Chain {
+    std::vector<Regime> states;
+    std::vector<std::vector<double>> transitions;
+    std::uint64_t start = 0;
+    bool operator==(const Chain&) const = default;
+};
+
 struct FundingSpec {
     std::uint64_t interval_bars = 0;
     double base_rate = 0.0;
@@ -89,6 +100,8 @@ struct GenSpec {
     Microstructure microstructure;
     // Extension: the asset's loadings on a universe's shared factors.
     std::optional<FactorSpec> factors;
+    // Extension: a regime chain from which the run draws its schedule.
+    std::optional<Chain> chain = std::nullopt;
     bool operator==(const GenSpec&) const = default;
 };
 

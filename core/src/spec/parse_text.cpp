@@ -245,6 +245,7 @@ class TextDecoder {
         Status operator()(RegimeKind& out) const { return d.kind_field(&out); }
         Status operator()(Session& out) const { return d.kind_field(&out); }
         Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
+        Status operator()(std::vector<std::vector<double>>& out) const { return d.rows(&out); }
         Status operator()(Microstructure& out) const { return d.record(out); }
         Status operator()(KindLoadings& out) const { return d.record(out); }
         Status operator()(std::vector<double>& out) const { return d.number_list(&out); }
@@ -379,15 +380,9 @@ class TextDecoder {
         return Unit{};
     }
 
+    // A list of f64.
     Status number_list(std::vector<double>* out) {
-        int c = lex_.skip_whitespace();
-        if (c != '[') {
-            auto s = scalar();
-            if (!s) return Err{std::move(s).error()};
-            return Err{value_error(invalid_type(describe(s.value()), kExpectedSequence))};
-        }
-        if (auto ok = lex_.enter(); !ok) return ok;
-        lex_.bump();
+        if (auto ok = open_list(); !ok) return ok;
         out->clear();
         for (bool first = true;; first = false) {
             auto more = lex_.next_element(first);
@@ -399,6 +394,35 @@ class TextDecoder {
         }
         lex_.bump();
         lex_.leave();
+        return Unit{};
+    }
+
+    // A list of rows, each a list of f64 (a chain's transition matrix).
+    Status rows(std::vector<std::vector<double>>* out) {
+        if (auto ok = open_list(); !ok) return ok;
+        out->clear();
+        for (bool first = true;; first = false) {
+            auto more = lex_.next_element(first);
+            if (!more) return Err{std::move(more).error()};
+            if (!more.value()) break;
+            std::vector<double> row;
+            if (auto ok = number_list(&row); !ok) return ok;
+            out->push_back(std::move(row));
+        }
+        lex_.bump();
+        lex_.leave();
+        return Unit{};
+    }
+
+    // The opening bracket of a list (consumed), or the invalid type of what stands there.
+    Status open_list() {
+        if (lex_.skip_whitespace() != '[') {
+            auto s = scalar();
+            if (!s) return Err{std::move(s).error()};
+            return Err{value_error(invalid_type(describe(s.value()), kExpectedSequence))};
+        }
+        if (auto ok = lex_.enter(); !ok) return ok;
+        lex_.bump();
         return Unit{};
     }
 

@@ -50,14 +50,20 @@ Result<Unit, SynthError> validate(const GenSpec& spec) {
     if (spec.bars == 0) return bad_spec("bars must be > 0");
     if (!finite_positive(spec.start_price)) return bad_spec("start_price must be finite and > 0");
     if (spec.bar_secs <= 0) return bad_spec("bar_secs must be > 0");
-    if (spec.regimes.empty()) return bad_spec("regimes must not be empty");
-    for (const Regime& r : spec.regimes) {
-        if (r.len == 0) return bad_spec("regime len must be > 0");
-        if (!std::isfinite(r.drift)) return bad_spec("regime drift must be finite");
-        if (!finite_non_negative(r.vol)) return bad_spec("regime vol must be finite and >= 0");
-    }
-    if (!lengths_sum_to(spec.regimes, spec.bars)) {
-        return bad_spec("sum of regime lengths must equal bars");
+    if (spec.chain) {
+        // A chain draws the schedule of each run; its states are judged with
+        // the extension members.
+        if (!spec.regimes.empty()) return bad_spec("regimes must be empty when a chain is given");
+    } else {
+        if (spec.regimes.empty()) return bad_spec("regimes must not be empty");
+        for (const Regime& r : spec.regimes) {
+            if (r.len == 0) return bad_spec("regime len must be > 0");
+            if (!std::isfinite(r.drift)) return bad_spec("regime drift must be finite");
+            if (!finite_non_negative(r.vol)) return bad_spec("regime vol must be finite and >= 0");
+        }
+        if (!lengths_sum_to(spec.regimes, spec.bars)) {
+            return bad_spec("sum of regime lengths must equal bars");
+        }
     }
     const Microstructure& micro = spec.microstructure;
     if (micro.book_depth == 0) return bad_spec("book_depth must be > 0");

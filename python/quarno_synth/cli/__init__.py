@@ -1,5 +1,5 @@
-"""The `quarno-synth` command: generate, validate, plot, sweep, score, make a universe and
-list example specs.
+"""The `quarno-synth` command: generate, validate, plot, sweep, score, fit, make a universe
+and list example specs.
 
 Exit status: 0 success; 1 the spec was rejected or the run failed; 2 a usage, file or
 environment problem (missing file, unknown example, missing optional extra).
@@ -19,7 +19,7 @@ from collections.abc import Callable, Sequence
 from .. import _json
 from .._memory import OUT_OF_MEMORY
 from .._quarno_synth import Synth, __version__
-from . import examples, facts, generate, plot, sweep, universe, validate
+from . import examples, facts, fit, generate, plot, sweep, universe, validate
 from .common import PROG, Parser, UserError
 
 __all__ = ["build_parser", "main"]
@@ -32,6 +32,7 @@ _COMMANDS: dict[str, tuple[Callable[..., None], Callable[[argparse.Namespace], i
     "sweep": (sweep.add_parser, sweep.command),
     "universe": (universe.add_parser, universe.command),
     "facts": (facts.add_parser, facts.command),
+    "fit": (fit.add_parser, fit.command),
     "examples": (examples.add_parser, examples.command),
 }
 
