@@ -3,6 +3,7 @@
 __version__: str
 
 def csv_header(table: str, book_depth: int, /) -> bytes: ...
+def check_wide_book(book_depth: int, /) -> None: ...
 
 class ColumnBuffer:
     """One column of a batch, exported through the buffer protocol."""

@@ -101,7 +101,7 @@ def generate_arrays(spec: Spec, *, book: str = "long") -> dict[str, Arrays]:
     """
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, book))
     tables = table_arrays(np, raw, book)
     tables[BOOK_SIDES_ENTRY] = book_sides(raw)
     return tables

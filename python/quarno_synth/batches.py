@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import Any, Iterator
 
 from . import _json
-from ._columns import Batch, Run
+from ._columns import Batch, Run, check_wide_book
 from .api import Spec, _as_text
 from .errors import SynthError
 
@@ -57,6 +57,13 @@ def check_book(book: str) -> str:
     if book not in BOOK_FORMS:
         raise ValueError(f'book must be "long" or "wide", not {book!r}')
     return book
+
+
+def check_book_fits(run: Run, book: str) -> None:
+    """MemoryError, before anything is made, when the wide book of ``run`` has more columns
+    than this machine can hold (its header and column objects grow with book_depth alone)."""
+    if book == "wide":
+        check_wide_book(run.book_depth)
 
 
 def batch_size(run: Run, batch_bars: int | None) -> int:
@@ -122,19 +129,21 @@ def physical_memory() -> int | None:
         return None
 
 
-def whole_run(np: Any, spec: Spec) -> list[RawColumns]:
+def whole_run(np: Any, spec: Spec, book: str = "long") -> list[RawColumns]:
     """Every bar of ``spec``: one batch when it fits in memory, else batches of the default size.
 
-    The native budget counts the trade columns' growth while one batch is made; batches of
-    bounded size can still gather a run that one batch could not.
+    A run the native budget refuses as one batch is refused at once. Only when one batch
+    fails in an allocation are batches gathered instead, and only when the result fits twice
+    (the batches and the tables joined from them): a run that cannot fit fails at once rather
+    than after filling the memory.
     """
     run = open_run(spec)
+    check_book_fits(run, book)
     try:
         return list(iter_raw(np, run, run.bars))
     except MemoryError:
         memory = physical_memory()
-        # Far beyond the machine, many small batches would only take long to fail.
-        if memory is None or run.bars * run.bar_bytes > 3 * memory:
+        if memory is None or 2 * run.bars * run.bar_bytes > memory:
             raise
     run = open_run(spec)
     return list(iter_raw(np, run, batch_size(run, None)))

@@ -11,7 +11,16 @@ from typing import Any, Iterator
 from ._optional import require
 from .api import Spec
 from .arrays import SIDES, table_arrays, wide_book_columns
-from .batches import RawColumns, batch_size, check_book, concat_raw, iter_raw, open_run, whole_run
+from .batches import (
+    RawColumns,
+    batch_size,
+    check_book,
+    check_book_fits,
+    concat_raw,
+    iter_raw,
+    open_run,
+    whole_run,
+)
 from .columns import COLUMNS, TABLES
 from .tables import arrow_type, polars_tables
 
@@ -98,7 +107,7 @@ def generate_frames(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
-    raw = concat_raw(np, whole_run(np, spec))
+    raw = concat_raw(np, whole_run(np, spec, book))
     return _pandas_tables(pd, np, raw, book)
 
 
@@ -174,7 +183,7 @@ def generate_arrow(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
-    parts = whole_run(np, spec)
+    parts = whole_run(np, spec, book)
     batches = [arrow_batches(pa, np, raw, book) for raw in parts]
     depth = parts[0].depth
     return {
@@ -216,6 +225,7 @@ def iter_batches(
         mod = require("pandas", "pandas", "iter_batches")
         np = require("numpy", "pandas", "iter_batches")
     run = open_run(spec)
+    check_book_fits(run, book)
     size = batch_size(run, batch_bars)
     convert = arrow_batches if arrow else _pandas_tables
 
