@@ -2,40 +2,20 @@
 
 from __future__ import annotations
 
-from typing import Any, Mapping, Sequence, Union
+from typing import Any
 
 from . import _json
 from ._quarno_synth import Synth
+from ._spec_text import NO_SPEC_ERRORS, WHITE_SPACE, Spec, as_text, is_text, to_json
 from .errors import SynthError
 
-Spec = Union[Mapping[str, Any], Sequence[Any], str, bytes, bytearray]
+__all__ = ["Spec", "generate", "generate_text", "open_synth", "validate"]
 
-# The handle trims exactly this set (Unicode White_Space) before reading a spec text.
-_WHITE_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680"
-    + "".join(chr(c) for c in range(0x2000, 0x200B))
-    + "\u2028\u2029\u202f\u205f\u3000"
-)
-
-# A handle reads an empty text or "{}" as "no spec yet"; as a spec of its own such a text is
-# the reader's error for it (positions count from the trimmed text).
-_NO_SPEC_ERRORS = {
-    "": "parse: EOF while parsing a value at line 1 column 0",
-    "{}": "parse: missing field `seed` at line 1 column 2",
-}
+# Older private names, kept for code that imported them from here.
+_as_text = as_text
+_WHITE_SPACE = WHITE_SPACE
 
 _ERROR_PREFIX = '{"ok":false,'
-
-
-def _as_text(spec: str | bytes | bytearray) -> str:
-    if isinstance(spec, str):
-        return spec
-    try:
-        return bytes(spec).decode("utf-8")
-    except UnicodeDecodeError as exc:
-        raise SynthError(
-            f"spec text is not UTF-8 (byte 0x{exc.object[exc.start]:02x} at offset {exc.start})"
-        ) from None
 
 
 def _checked(response: str) -> str:
@@ -51,10 +31,10 @@ def open_synth(spec_text: str | bytes | bytearray) -> Synth:
     Unlike ``Synth("")`` and ``Synth("{}")``, an empty text is an error here, not a handle
     without a spec.
     """
-    text = _as_text(spec_text)
-    trimmed = text.strip(_WHITE_SPACE)
-    if trimmed in _NO_SPEC_ERRORS:
-        raise SynthError(_NO_SPEC_ERRORS[trimmed])
+    text = as_text(spec_text)
+    trimmed = text.strip(WHITE_SPACE)
+    if trimmed in NO_SPEC_ERRORS:
+        raise SynthError(NO_SPEC_ERRORS[trimmed])
     try:
         return Synth(text)
     except ValueError as exc:
@@ -62,19 +42,16 @@ def open_synth(spec_text: str | bytes | bytearray) -> Synth:
 
 
 def _command_with_spec(cmd: str, spec: Spec) -> str:
-    if isinstance(spec, (str, bytes, bytearray)):
+    if is_text(spec):
         return _checked(open_synth(spec).command(_json.dumps({"cmd": cmd})))
-    try:
-        spec_json = _json.dumps(spec)
-    except (TypeError, ValueError) as exc:
-        raise SynthError(f"spec is not representable as JSON: {exc}") from None
+    spec_json = to_json(spec)
     command = '{"cmd":' + _json.dumps(cmd) + ',"spec":' + spec_json + "}"
     return _checked(Synth("").command(command))
 
 
 def validate(spec: Spec) -> None:
     """Return None when ``spec`` is a valid spec, else raise SynthError with the reason."""
-    if isinstance(spec, (str, bytes, bytearray)):
+    if is_text(spec):
         open_synth(spec)  # reading a text validates it
     else:
         _command_with_spec("set_spec", spec)

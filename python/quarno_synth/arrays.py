@@ -9,24 +9,21 @@ from __future__ import annotations
 from typing import Any
 
 from ._optional import require
-from .api import Spec
-from .batches import RawColumns, check_book, concat_raw, whole_run
+from ._options import check_book
+from ._schema import (
+    BOOK_KEY_COLUMNS,
+    BOOK_SIDES_ENTRY,
+    COLUMNS,
+    SIDES,
+    book_rows_per_bar,
+    wide_book_columns,
+)
+from ._spec_text import Spec
+from .batches import RawColumns, concat_raw, whole_run
 
-# The names of the side codes 0 and 1.
-SIDES = {"trades": ("buy", "sell"), "book": ("bid", "ask")}
-
-BOOK_SIDES_ENTRY = "book_levels"
+__all__ = ["SIDES", "book_sides", "generate_arrays", "table_arrays", "wide_book_columns"]
 
 Arrays = dict[str, Any]
-
-
-def wide_book_columns(depth: int) -> tuple[str, ...]:
-    """ts, bid_price_0, bid_qty_0, ..., bid_qty_{d-1}, ask_price_0, ..., ask_qty_{d-1}."""
-    names = ["ts"]
-    for side in SIDES["book"]:
-        for level in range(depth):
-            names += [f"{side}_price_{level}", f"{side}_qty_{level}"]
-    return tuple(names)
 
 
 def book_sides(raw: RawColumns) -> Arrays:
@@ -48,14 +45,14 @@ def _long_book(np: Any, raw: RawColumns) -> Arrays:
         # made natively, with the interpreter lock released
         keys = {
             name: np.frombuffer(raw.batch.column(f"book_{name}"), dtype=dtype)
-            for name, dtype in (("ts", np.int64), ("side", np.uint8), ("level", np.int64))
+            for name, dtype in BOOK_KEY_COLUMNS
         }
     else:
         depth, bars = raw.depth, raw.bars
         # rows per bar: bids level 0..d-1, then asks level 0..d-1
         sides = np.repeat(np.array([0, 1], dtype=np.uint8), depth)
         keys = {
-            "ts": np.repeat(raw.arrays["ts"], 2 * depth),
+            "ts": np.repeat(raw.arrays["ts"], book_rows_per_bar(depth, "long")),
             "side": np.tile(sides, bars),
             "level": np.tile(np.arange(depth, dtype=np.int64), 2 * bars),
         }
@@ -77,7 +74,7 @@ def table_arrays(np: Any, raw: RawColumns, book: str) -> dict[str, Arrays]:
     """The four tables of ``raw`` as numpy columns."""
     a = raw.arrays
     return {
-        "candles": {name: a[name] for name in ("ts", "open", "high", "low", "close", "volume")},
+        "candles": {name: a[name] for name in COLUMNS["candles"]},
         "trades": {
             "ts": a["trade_ts"],
             "seq": a["trade_seq"],

@@ -6,57 +6,38 @@ alive, and the batch is freed once the last array made from it is gone.
 
 from __future__ import annotations
 
-import os
 from dataclasses import dataclass
 from typing import Any, Iterator
 
-from . import _json
 from ._columns import Batch, Run, check_wide_book
-from .api import Spec, _as_text
-from .errors import SynthError
+from ._memory import TARGET_BATCH_BYTES, default_batch_bars, physical_memory, worth_batching
+from ._options import check_batch_bars, check_book
+from ._schema import BOOK_FORMS, RAW_COLUMNS
+from ._spec_text import Spec, as_text, is_text, to_json
 
-# Column bytes per batch when the caller gives no batch size: big enough that per-batch
-# overhead vanishes, small enough that a file writer's memory stays bounded.
-TARGET_BATCH_BYTES = 64 << 20
-
-# Raw batch columns and their element types.
-RAW_COLUMNS: dict[str, str] = {
-    "ts": "int64",
-    "open": "float64",
-    "high": "float64",
-    "low": "float64",
-    "close": "float64",
-    "volume": "float64",
-    "level_price": "float64",
-    "level_qty": "float64",
-    "trade_ts": "int64",
-    "trade_seq": "uint64",
-    "trade_price": "float64",
-    "trade_qty": "float64",
-    "trade_side": "uint8",
-    "funding_ts": "int64",
-    "funding_rate": "float64",
-}
-
-BOOK_FORMS = ("long", "wide")
+# Names other modules took from here before each rule had its own module.
+__all__ = [
+    "BOOK_FORMS",
+    "RAW_COLUMNS",
+    "TARGET_BATCH_BYTES",
+    "RawColumns",
+    "batch_size",
+    "check_book",
+    "concat_raw",
+    "iter_raw",
+    "open_run",
+    "physical_memory",
+    "raw_columns",
+    "whole_run",
+]
 
 
 def open_run(spec: Spec) -> Run:
     """A native run of ``spec``: a dict or list is read as a command's "spec" member, a text
     (str or UTF-8 bytes) as a spec text; a rejected spec raises SynthError."""
-    if isinstance(spec, (str, bytes, bytearray)):
-        return Run(_as_text(spec))
-    try:
-        document = _json.dumps(spec)
-    except (TypeError, ValueError) as exc:
-        raise SynthError(f"spec is not representable as JSON: {exc}") from None
-    return Run(document, document=True)
-
-
-def check_book(book: str) -> str:
-    if book not in BOOK_FORMS:
-        raise ValueError(f'book must be "long" or "wide", not {book!r}')
-    return book
+    if is_text(spec):
+        return Run(as_text(spec))
+    return Run(to_json(spec), document=True)
 
 
 def check_book_fits(run: Run, book: str) -> None:
@@ -69,12 +50,8 @@ def check_book_fits(run: Run, book: str) -> None:
 def batch_size(run: Run, batch_bars: int | None) -> int:
     """``batch_bars`` checked, or about TARGET_BATCH_BYTES of columns' worth of bars."""
     if batch_bars is None:
-        return max(1, int(TARGET_BATCH_BYTES // max(1, run.bar_bytes)))
-    if isinstance(batch_bars, bool) or not isinstance(batch_bars, int):
-        raise TypeError(f"batch_bars must be an int, not {type(batch_bars).__name__}")
-    if batch_bars < 1:
-        raise ValueError(f"batch_bars must be at least 1, not {batch_bars}")
-    return batch_bars
+        return default_batch_bars(run.bar_bytes)
+    return check_batch_bars(batch_bars)
 
 
 @dataclass
@@ -122,13 +99,6 @@ def iter_raw(np: Any, run: Run, max_bars: int) -> Iterator[RawColumns]:
         yield raw
 
 
-def physical_memory() -> int | None:
-    try:
-        return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
-    except (AttributeError, ValueError, OSError):
-        return None
-
-
 def whole_run(np: Any, spec: Spec, book: str = "long") -> list[RawColumns]:
     """Every bar of ``spec``: one batch when it fits in memory, else batches of the default size.
 
@@ -142,8 +112,7 @@ def whole_run(np: Any, spec: Spec, book: str = "long") -> list[RawColumns]:
     try:
         return list(iter_raw(np, run, run.bars))
     except MemoryError:
-        memory = physical_memory()
-        if memory is None or 2 * run.bars * run.bar_bytes > memory:
+        if not worth_batching(run.bars, run.bar_bytes):
             raise
     run = open_run(spec)
     return list(iter_raw(np, run, batch_size(run, None)))

@@ -10,18 +10,12 @@ from operator import itemgetter
 from typing import Any, Mapping, Union
 
 from . import _json
+from ._schema import COLUMNS, SIDES, TABLES
 from .errors import SynthError
 
+__all__ = ["COLUMNS", "TABLES", "Columns", "Result", "result_columns", "split_records"]
+
 Result = Union[Mapping[str, Any], str, bytes]
-
-TABLES = ("candles", "trades", "book", "funding")
-
-COLUMNS: dict[str, tuple[str, ...]] = {
-    "candles": ("ts", "open", "high", "low", "close", "volume"),
-    "trades": ("ts", "seq", "price", "qty", "side"),
-    "book": ("ts", "side", "level", "price", "qty"),
-    "funding": ("ts", "rate"),
-}
 
 Columns = dict[str, dict[str, list[Any]]]
 
@@ -77,7 +71,7 @@ def _book_long(snapshots: list) -> dict[str, list[Any]]:
     row = 0
     for snap in snapshots:
         ts = snap["ts"]
-        for side, levels in (("bid", snap["bids"]), ("ask", snap["asks"])):
+        for side, levels in zip(SIDES["book"], (snap["bids"], snap["asks"])):
             for level, entry in enumerate(levels):
                 ts_col[row] = ts
                 side_col[row] = side

@@ -5,7 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from ._atomic import replacing
-from .columns import TABLES
+from ._schema import TABLES
 
 __all__ = ["replacing", "table_paths", "write_text"]
 

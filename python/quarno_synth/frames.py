@@ -9,38 +9,40 @@ from functools import lru_cache
 from typing import Any, Iterator
 
 from ._optional import require
-from .api import Spec
-from .arrays import SIDES, table_arrays, wide_book_columns
+from ._options import check_book
+from ._schema import SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
+from ._spec_text import Spec
+from .arrays import table_arrays
 from .batches import (
     RawColumns,
     batch_size,
-    check_book,
     check_book_fits,
     concat_raw,
     iter_raw,
     open_run,
     whole_run,
 )
-from .columns import COLUMNS, TABLES
-from .tables import arrow_type, polars_tables
+from .tables import polars_tables
+
+__all__ = [
+    "arrow_batches",
+    "arrow_schema",
+    "generate_arrow",
+    "generate_frames",
+    "generate_polars",
+    "iter_batches",
+]
 
 # Arrow string offsets are int32.
 _MAX_STRING_BYTES = 2**31 - 1
 
 
-def _column_names(table: str, book: str, depth: int) -> tuple[str, ...]:
-    if table == "book" and book == "wide":
-        return wide_book_columns(depth)
-    return COLUMNS[table]
-
-
 def _first_rows(raw: RawColumns, book: str) -> dict[str, int]:
     """Row number, in the whole run's tables, of the first row of each table of ``raw``."""
-    per_bar = 2 * raw.depth if book == "long" else 1
     return {
         "candles": raw.first_bar,
         "trades": raw.first_trade,
-        "book": raw.first_bar * per_bar,
+        "book": raw.first_bar * book_rows_per_bar(raw.depth, book),
         "funding": raw.first_funding,
     }
 
@@ -124,7 +126,7 @@ def _book_sides(pa: Any, np: Any, bars: int, depth: int) -> Any:
     """The long book's side column: per bar "bid" for every level, then "ask" (both 3 bytes)."""
     bid, ask = (name.encode() for name in SIDES["book"])
     width = len(bid)
-    rows = 2 * depth * bars
+    rows = book_rows_per_bar(depth, "long") * bars
     if rows * width > _MAX_STRING_BYTES:
         raise ValueError("too many rows for one Arrow string column; use smaller batches")
     data = np.tile(np.frombuffer(bid * depth + ask * depth, dtype=np.uint8), bars)
@@ -158,7 +160,7 @@ def _arrow_array(pa: Any, np: Any, table: str, name: str, values: Any) -> Any:
 
 @lru_cache(maxsize=256)
 def arrow_schema(pa: Any, table: str, book: str, depth: int) -> Any:
-    names = _column_names(table, book, depth)
+    names = column_names(table, book, depth)
     return pa.schema([(name, arrow_type(pa, name)) for name in names])
 
 

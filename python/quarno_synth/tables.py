@@ -5,30 +5,27 @@ from __future__ import annotations
 from typing import Any
 
 from ._optional import require
-from .columns import COLUMNS, TABLES, Result, result_columns
+from ._schema import COLUMNS, SIDES, TABLES, arrow_type, column_kind
+from .columns import Result, result_columns
 
-# Per-column element types; "ts" becomes a UTC timestamp with second resolution, which covers
-# every signed 64-bit second count (nanosecond resolution would not).
-_KINDS = {
-    "ts": "timestamp",
-    "seq": "uint64",
-    "level": "int64",
-    "side": "string",
-}
-
-
-def _kind(column: str) -> str:
-    return _KINDS.get(column, "float64")
+__all__ = [
+    "arrow_table",
+    "arrow_type",
+    "check_ms_range",
+    "polars_tables",
+    "to_arrow",
+    "to_pandas",
+    "to_polars",
+]
 
 
 def _pandas_column(pd: Any, np: Any, table: str, name: str, values: list) -> Any:
-    kind = _kind(name)
+    kind = column_kind(name)
     if kind == "timestamp":
         seconds = np.array(values, dtype="int64").astype("datetime64[s]")
         return pd.Series(seconds).dt.tz_localize("UTC")
     if kind == "string":
-        categories = ["bid", "ask"] if table == "book" else ["buy", "sell"]
-        return pd.Series(pd.Categorical(values, categories=categories))
+        return pd.Series(pd.Categorical(values, categories=list(SIDES[table])))
     # None (null in the document) becomes NaN
     return pd.Series(np.array(values, dtype=kind))
 
@@ -51,16 +48,6 @@ def to_pandas(result: Result) -> dict[str, Any]:
         )
         for table in TABLES
     }
-
-
-def arrow_type(pa: Any, name: str) -> Any:
-    """The Arrow type of column ``name`` (every column not named here is float64)."""
-    kind = _kind(name)
-    if kind == "timestamp":
-        return pa.timestamp("s", tz="UTC")
-    return {"uint64": pa.uint64(), "int64": pa.int64(), "string": pa.string()}.get(
-        kind, pa.float64()
-    )
 
 
 def to_arrow(result: Result) -> dict[str, Any]:

@@ -17,31 +17,37 @@ from typing import Any, Callable, Mapping
 from . import _columns
 from ._atomic import Staged, StagedStream, publish_all, remove_stale
 from ._optional import require
-from .api import Spec
-from .batches import batch_size, check_book, check_book_fits, open_run, raw_columns
-from .columns import TABLES
+from ._options import FORMATS, check_book, check_format
+from ._schema import TABLES, book_rows_per_bar, native_table_name
+from ._spec_text import Spec
+from .batches import batch_size, check_book_fits, open_run, raw_columns
 from .files import table_paths
+from .frames import arrow_batches, arrow_schema
 from .tables import check_ms_range
+
+__all__ = [
+    "FORMATS",
+    "OnBars",
+    "prepare_run",
+    "write_csv",
+    "write_parquet",
+    "write_run",
+    "write_tables",
+]
 
 # Called with (bars done, bars in the run) after every batch.
 OnBars = Callable[[int, int], None]
-
-FORMATS = ("parquet", "csv")
 
 # Parquet columns with few distinct values per row group; prices, quantities and rates are
 # nearly all distinct, and trying a dictionary on them costs more time than it saves bytes.
 _DICTIONARY = ("ts", "side", "level")
 
 
-def _book_rows(batch: Any, book: str) -> int:
-    return batch.bars * (2 * batch.book_depth if book == "long" else 1)
-
-
 def _batch_rows(batch: Any, book: str) -> dict[str, int]:
     return {
         "candles": batch.bars,
         "trades": batch.trades,
-        "book": _book_rows(batch, book),
+        "book": batch.bars * book_rows_per_bar(batch.book_depth, book),
         "funding": batch.funding_points,
     }
 
@@ -51,7 +57,7 @@ class _CsvFiles:
 
     def __init__(self, outputs: dict[str, Staged], book: str, depth: int) -> None:
         self._book = book
-        self._names = {t: ("book_wide" if t == "book" and book == "wide" else t) for t in TABLES}
+        self._names = {table: native_table_name(table, book) for table in TABLES}
         self._outputs = outputs
         for table, output in outputs.items():
             output.write(_columns.csv_header(self._names[table], depth))
@@ -71,8 +77,6 @@ class _ParquetFiles:
     """One ParquetWriter per table, one row group per batch; the schema of ``to_arrow``."""
 
     def __init__(self, outputs: dict[str, Staged], book: str, depth: int) -> None:
-        from .frames import arrow_schema
-
         self._pa = require("pyarrow", "arrow", "Parquet output")
         self._pq = require("pyarrow.parquet", "arrow", "Parquet output")
         self._np = require("numpy", "arrow", "Parquet output")
@@ -91,8 +95,6 @@ class _ParquetFiles:
             raise
 
     def write(self, batch: Any) -> dict[str, int]:
-        from .frames import arrow_batches
-
         raw = raw_columns(self._np, batch, 0, 0)
         rows = {}
         for table, record_batch in arrow_batches(self._pa, self._np, raw, self._book).items():
@@ -117,8 +119,7 @@ def prepare_run(spec: Spec, fmt: str, book: str = "long") -> _columns.Run:
     Parquet stores second timestamps as milliseconds: a run whose timestamps do not fit is
     refused here (ValueError) rather than wrapped around.
     """
-    if fmt not in FORMATS:
-        raise ValueError(f'format must be "parquet" or "csv", not {fmt!r}')
+    check_format(fmt)
     check_book(book)
     if fmt == "parquet":
         require("pyarrow.parquet", "arrow", "Parquet output")

@@ -102,9 +102,13 @@ def interrupt(root, plan, executor):
 
 
 def kill_a_worker(root, plan, executor):
+    killed = []
+
     def kill(done, total):
-        if done:
-            os.kill(next(iter(executor._processes.values())).pid, signal.SIGKILL)
+        # once: a result that was already on its way may come in after the kill
+        if done and not killed:
+            killed.append(next(iter(executor._processes.values())).pid)
+            os.kill(killed[0], signal.SIGKILL)
 
     with pytest.raises(sweep.SweepFailed, match="start the sweep again"):
         sweep.generate_dataset(**plan, path=root, executor=executor, max_workers=2, on_runs=kill)

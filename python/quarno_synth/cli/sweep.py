@@ -7,14 +7,16 @@ import concurrent.futures as cf
 import contextlib
 import os
 from pathlib import Path
+from typing import Any
 
-from . import sweep
-from ._optional import require
-from .cli import UserError, _add_spec_source, _read_spec
+from .. import sweep
+from .._optional import require
+from .._schema import BOOK_FORMS
+from .common import UserError, add_spec_source, decode, read_spec
 from .progress import Progress
 
 
-def add_sweep_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: Any) -> None:
     parser = commands.add_parser(
         "sweep",
         help="many runs into one Parquet dataset",
@@ -22,7 +24,7 @@ def add_sweep_parser(commands: argparse._SubParsersAction) -> None:
         "Dask cluster, into one Parquet dataset with a manifest. Started again with the same "
         "arguments, it finishes an interrupted sweep.",
     )
-    _add_spec_source(parser)
+    add_spec_source(parser)
     parser.add_argument(
         "--specs", metavar="FILE", help="a file of specs, one JSON spec per line (run=N: the Nth)"
     )
@@ -42,7 +44,7 @@ def add_sweep_parser(commands: argparse._SubParsersAction) -> None:
         "--scheduler", metavar="ADDRESS", help="run on the Dask scheduler at ADDRESS"
     )
     parser.add_argument(
-        "--book", choices=("long", "wide"), default="long", help="book table form (default long)"
+        "--book", choices=BOOK_FORMS, default="long", help="book table form (default long)"
     )
 
 
@@ -51,19 +53,14 @@ def _read_spec_lines(name: str) -> list[str]:
         data = Path(name).read_bytes()
     except OSError as exc:
         raise UserError(f"cannot read specs '{name}': {exc.strerror or exc}") from None
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        raise UserError(
-            f"specs '{name}' is not UTF-8 text (byte 0x{data[exc.start]:02x} at offset {exc.start})"
-        ) from None
+    text = decode(data, f"specs '{name}'")
     lines = [line for line in text.splitlines() if line.strip()]
     if not lines:
         raise UserError(f"specs '{name}' holds no spec (one JSON spec per line)")
     return lines
 
 
-def cmd_sweep(args: argparse.Namespace) -> int:
+def command(args: argparse.Namespace) -> int:
     if args.specs is not None and (args.spec is not None or args.example is not None):
         raise UserError("give SPEC (or --example) with --seeds, or --specs FILE, not both")
     if args.specs is None and args.seeds is None:
@@ -77,16 +74,18 @@ def cmd_sweep(args: argparse.Namespace) -> int:
         seeds = sweep.parse_seeds(args.seeds) if args.seeds is not None else None
     except sweep.SweepError as exc:
         raise UserError(str(exc)) from None
+    spec: str | None = None
+    specs: list[str] | None = None
     if args.specs is not None:
-        source = {"specs": _read_spec_lines(args.specs)}
+        specs = _read_spec_lines(args.specs)
     else:
-        source = {"spec": _read_spec(args)[1]}
+        spec = read_spec(args)[1]
 
     out = Path(args.output)
     progress = Progress.for_terminal()
     progress.step("sweep")
     with contextlib.ExitStack() as stack:
-        executor = None
+        executor: cf.Executor | None = None
         try:
             if args.scheduler is not None:
                 executor = stack.enter_context(sweep.cluster_executor(args.scheduler))
@@ -94,7 +93,8 @@ def cmd_sweep(args: argparse.Namespace) -> int:
                 workers = args.workers or os.cpu_count() or 1
                 executor = stack.enter_context(cf.ThreadPoolExecutor(workers))
             manifest = sweep.generate_dataset(
-                **source,
+                spec,
+                specs=specs,
                 seeds=seeds,
                 path=out,
                 executor=executor,
@@ -113,7 +113,7 @@ def cmd_sweep(args: argparse.Namespace) -> int:
             name = exc.filename if isinstance(exc.filename, str) else out
             raise UserError(f"cannot write '{name}': {exc.strerror or exc}") from None
     summary = manifest["summary"]
-    failed = [run for run in manifest["runs"] if run["status"] == "failed"]
+    failed = [entry for entry in manifest["runs"] if entry["status"] == "failed"]
     if failed:
         progress.finish()
         first = failed[0]

@@ -1,0 +1,74 @@
+"""``generate_dataset``: plan the runs, claim the directory, run them, write the manifest."""
+
+from __future__ import annotations
+
+import concurrent.futures as cf
+import os
+from pathlib import Path
+from typing import Any, Iterable, Sequence
+
+from .._optional import require
+from .._options import sweep_option_error
+from .._spec_text import Spec
+from .errors import OnRuns, SweepError
+from .execute import check_files, execute
+from .manifest import (
+    check_directory,
+    header,
+    locked,
+    manifest,
+    remove_stale_manifests,
+    write_manifest,
+)
+from .plan import plan
+
+
+def generate_dataset(
+    spec: Spec | None = None,
+    *,
+    seeds: Iterable[int] | str | None = None,
+    specs: Sequence[Spec] | None = None,
+    path: str | os.PathLike[str],
+    executor: cf.Executor | None = None,
+    max_workers: int | None = None,
+    book: str = "long",
+    batch_bars: int | None = None,
+    on_runs: OnRuns | None = None,
+) -> dict[str, Any]:
+    """Write many runs into one Parquet dataset in directory ``path``; return its manifest.
+
+    Either ``spec`` with ``seeds`` (the spec's own seed replaced by each one; a range, a list,
+    or a text "0:1000"), or ``specs``, a list of specs (each with its own seed, or crossed with
+    ``seeds``). Each table goes to ``path/<table>/seed=<seed>/part-0.parquet`` (with specs:
+    ``path/<table>/run=<i>/seed=<seed>/part-0.parquet``, ``i`` the spec's position) and
+    ``path/manifest.json`` records every run: its spec text, row counts and file digests, or
+    its error. A run whose spec is rejected or fails is recorded and the others go on.
+
+    Runs go to ``executor`` when given (any ``concurrent.futures.Executor``), else to a pool of
+    ``max_workers`` processes (all cores by default; 1 runs them in this process). A directory
+    holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is
+    called as runs finish.
+
+    Raises SweepError (bad arguments, before anything is written), SweepFailed (a worker died;
+    start again to finish), OSError (a write failed) and KeyboardInterrupt (nothing partial is
+    left behind).
+    """
+    problem = sweep_option_error(book, batch_bars, max_workers)
+    if problem is not None:
+        raise SweepError(problem)
+    require("pyarrow.parquet", "arrow", "sweeps (Parquet datasets)")
+    runs = plan(spec, seeds, specs)
+    root = Path(path).absolute()
+    head = header(runs, book, batch_bars)
+    check_directory(root, head, runs)
+    root.mkdir(parents=True, exist_ok=True)
+    with locked(root):
+        resuming = check_directory(root, head, runs)
+        remove_stale_manifests(root)
+        if not resuming:
+            write_manifest(root, manifest(head, runs, {}))
+        results = execute(runs, root, book, batch_bars, executor, max_workers, on_runs)
+        check_files(root, results)
+        done = manifest(head, runs, results)
+        write_manifest(root, done)
+    return done
