@@ -8,6 +8,7 @@ import contextlib
 import multiprocessing
 import os
 import signal
+from concurrent.futures.process import BrokenProcessPool
 from pathlib import Path
 from typing import Any, Mapping
 
@@ -25,7 +26,12 @@ Results = dict[int, dict[str, Any]]
 
 
 def _tasks(
-    runs: list[Run], workers: int, root: Path, book: str, batch_bars: int | None
+    runs: list[Run],
+    workers: int,
+    root: Path,
+    book: str,
+    batch_bars: int | None,
+    recorded: Mapping[int, dict[str, Any]],
 ) -> list[Task]:
     todo = [run for run in runs if run.error is None]
     if not todo:
@@ -35,15 +41,20 @@ def _tasks(
     tasks: list[Task] = []
     chunk: list[tuple[int, str, str]] = []
     cost = 0
+
+    def task() -> Task:
+        known = tuple((index, recorded[index]) for index, _, _ in chunk if index in recorded)
+        return Task(str(root), book, batch_bars, versions, tuple(chunk), known)
+
     for run in todo:
         assert run.partition is not None
         chunk.append((run.index, run.partition, run.spec))
         cost += run.cost
         if cost >= _TASK_COST or len(chunk) >= most:
-            tasks.append(Task(str(root), book, batch_bars, versions, tuple(chunk)))
+            tasks.append(task())
             chunk, cost = [], 0
     if chunk:
-        tasks.append(Task(str(root), book, batch_bars, versions, tuple(chunk)))
+        tasks.append(task())
     return tasks
 
 
@@ -63,14 +74,18 @@ def process_pool(workers: int | None = None) -> cf.ProcessPoolExecutor:
     """A process pool for sweeps, to reuse over many of them (all cores by default).
 
     Its workers are fresh interpreters that import the writers once, and Ctrl-C interrupts
-    the runs they are making but never the wait between tasks.
+    the runs they are making but never the wait between tasks. Workers end with this
+    process: killed, it leaves no worker running and none publishes a file after it.
     """
     methods = multiprocessing.get_all_start_methods()
     # a fresh interpreter per worker: forking a process that runs threads (Arrow's, Dask's)
     # can copy a held lock
     context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
     return cf.ProcessPoolExecutor(
-        workers or os.cpu_count() or 1, mp_context=context, initializer=pool_worker_init
+        workers or os.cpu_count() or 1,
+        mp_context=context,
+        initializer=pool_worker_init,
+        initargs=(os.getpid(),),
     )
 
 
@@ -97,7 +112,7 @@ def _gather(
             except (SweepFailed, OSError, KeyboardInterrupt):
                 raise
             except Exception as exc:
-                if isinstance(exc, cf.process.BrokenProcessPool) or type(exc).__name__ in (
+                if isinstance(exc, BrokenProcessPool) or type(exc).__name__ in (
                     "KilledWorker",
                     "CancelledError",
                 ):
@@ -125,10 +140,12 @@ def execute(
     executor: cf.Executor | None,
     max_workers: int | None,
     on_runs: OnRuns | None,
+    recorded: Mapping[int, dict[str, Any]] | None = None,
 ) -> Results:
-    """Make every run that has no error yet; per run index its result."""
+    """Make every run that has no error yet; per run index its result. A run ``recorded``
+    as finished (rows and file digests, from the manifest) is kept when its files match."""
     workers = _default_workers(executor, max_workers)
-    tasks = _tasks(runs, workers, root, book, batch_bars)
+    tasks = _tasks(runs, workers, root, book, batch_bars, recorded or {})
     results: Results = {}
     failed_early = len(runs) - sum(len(task.runs) for task in tasks)
     if on_runs is not None:

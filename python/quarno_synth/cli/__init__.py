@@ -19,6 +19,7 @@ from .._memory import OUT_OF_MEMORY
 from .._quarno_synth import Synth, __version__
 from . import examples, generate, plot, sweep, validate
 from .common import PROG, Parser, UserError
+from .termination import TERMINATED_STATUS, Terminated, terminating_as_interrupt
 
 __all__ = ["build_parser", "main"]
 
@@ -59,6 +60,11 @@ def self_check() -> int:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line ``argv`` (default ``sys.argv[1:]``); returns the exit status."""
     argv = list(sys.argv[1:] if argv is None else argv)
+    with terminating_as_interrupt():
+        return _main(argv)
+
+
+def _main(argv: list[str]) -> int:
     try:
         if not argv:
             return self_check()
@@ -75,6 +81,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MemoryError:
         print(f"{PROG}: {OUT_OF_MEMORY}", file=sys.stderr)
         return 1
+    except Terminated:
+        print(f"\n{PROG}: terminated", file=sys.stderr)
+        return TERMINATED_STATUS
     except KeyboardInterrupt:
         print(f"\n{PROG}: interrupted", file=sys.stderr)
         return 130
