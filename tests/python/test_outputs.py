@@ -4,8 +4,13 @@ import builtins
 import errno
 import fcntl
 import io
+import json
 import os
+import signal
+import subprocess
+import sys
 import threading
+import time
 
 import pytest
 
@@ -134,3 +139,23 @@ def test_a_directory_or_an_empty_name_is_refused(tmp_path, monkeypatch, name):
     with pytest.raises(OSError) as info:
         files.write_text(name, "x")
     assert info.value.strerror in ("is a directory", "the output path is empty")
+
+
+BIG = dict(SPEC, bars=300_000, regimes=[{"kind": "vol", "len": 300_000, "drift": 0.0, "vol": 0.01}])
+
+
+@pytest.mark.parametrize("fmt", ["csv", "parquet"])
+def test_sigterm_is_taken_like_ctrl_c(tmp_path, fmt):
+    (tmp_path / "spec.json").write_text(json.dumps(BIG))
+    out = tmp_path / "out"
+    command = ["generate", str(tmp_path / "spec.json"), "--format", fmt, "-o", str(out)]
+    process = subprocess.Popen(
+        [sys.executable, "-m", "quarno_synth", *command], stderr=subprocess.PIPE
+    )
+    while not (out.is_dir() and any(out.iterdir())):  # writing has begun
+        assert process.poll() is None, process.communicate()
+        time.sleep(0.02)
+    process.send_signal(signal.SIGTERM)
+    _, err = process.communicate(timeout=60)
+    assert (process.returncode, err.decode().strip()) == (143, "quarno-synth: terminated")
+    assert list(out.iterdir()) == []
