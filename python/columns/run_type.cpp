@@ -63,7 +63,8 @@ PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     const std::string_view text(data, static_cast<std::size_t>(size));
     return guarded([&]() -> PyObject* {
-        auto spec = document ? protocol::spec_from_document(text) : protocol::spec_from_text(text);
+        auto spec = document ? protocol::extended_spec_from_document(text)
+                             : protocol::extended_spec_from_text(text);
         if (!spec) {
             raise_error(spec.error());
             return nullptr;
@@ -253,7 +254,8 @@ constexpr const char kRunDoc[] =
     "\n"
     "spec_json is a spec text (document=False: read like Synth's constructor reads it, with\n"
     "line and column in errors) or one JSON document holding the spec (document=True: read\n"
-    "like a command's \"spec\" member). A rejected spec raises SynthError.";
+    "like a command's \"spec\" member), in the extended language: the classic fields and\n"
+    "the extension members. A rejected spec raises SynthError.";
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>(kRunDoc)},

@@ -24,4 +24,9 @@ Result<spec::GenSpec, spec::SynthError> spec_from_text(std::string_view text);
 // Validated.
 Result<spec::GenSpec, spec::SynthError> spec_from_document(std::string_view document);
 
+// The same two forms in the extended dialect: classic fields and extension
+// members (the language of the data entry points).
+Result<spec::GenSpec, spec::SynthError> extended_spec_from_text(std::string_view text);
+Result<spec::GenSpec, spec::SynthError> extended_spec_from_document(std::string_view document);
+
 }  // namespace synth::protocol

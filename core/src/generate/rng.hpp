@@ -22,17 +22,20 @@ inline double normal_from_uniforms(double u1, double u2) {
     return std::cos(u2 * kTwoPi) * r;
 }
 
+// The SplitMix64 output mixing step: a bijection of the 64-bit words.
+inline constexpr std::uint64_t splitmix_mix(std::uint64_t x) {
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
 class SeededRng {
   public:
     static SeededRng from_seed(std::uint64_t seed) {
         SeededRng rng;
         std::uint64_t* words[4] = {&rng.s0_, &rng.s1_, &rng.s2_, &rng.s3_};
         for (std::uint64_t k = 1; k <= 4; ++k) {
-            std::uint64_t x = seed + k * 0x9E3779B97F4A7C15ULL;
-            x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-            x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-            x = x ^ (x >> 31);
-            *words[k - 1] = x;
+            *words[k - 1] = splitmix_mix(seed + k * 0x9E3779B97F4A7C15ULL);
         }
         return rng;
     }

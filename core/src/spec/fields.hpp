@@ -4,7 +4,8 @@
 // reader with one call operator per member type:
 //   (std::uint64_t&, std::string_view expected)  u64 and usize fields
 //   (std::int64_t&), (double&), (RegimeKind&), (std::vector<Regime>&),
-//   (Microstructure&), (std::optional<FundingSpec>&)
+//   (Microstructure&), and (std::optional<R>&) for an optional record R
+//   (null or absent: no record)
 #include <cstddef>
 
 #include "spec/messages.hpp"
@@ -29,6 +30,18 @@ struct RecordOf<Microstructure> {
 template <>
 struct RecordOf<FundingSpec> {
     static constexpr Record value = Record::FundingSpec;
+};
+template <>
+struct RecordOf<Garch> {
+    static constexpr Record value = Record::Garch;
+};
+template <>
+struct RecordOf<Tails> {
+    static constexpr Record value = Record::Tails;
+};
+template <>
+struct RecordOf<Jumps> {
+    static constexpr Record value = Record::Jumps;
 };
 
 // `index` is below the record's field count.
@@ -61,8 +74,14 @@ auto read_field(Regime& regime, std::size_t index, Reader&& read) {
             return read(regime.len, kExpectedUsize);
         case 2:
             return read(regime.drift);
-        default:
+        case 3:
             return read(regime.vol);
+        case 4:
+            return read(regime.garch);
+        case 5:
+            return read(regime.tails);
+        default:
+            return read(regime.jumps);
     }
 }
 
@@ -89,6 +108,35 @@ auto read_field(FundingSpec& funding, std::size_t index, Reader&& read) {
             return read(funding.base_rate);
         default:
             return read(funding.sensitivity);
+    }
+}
+
+template <class Reader>
+auto read_field(Garch& garch, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(garch.alpha);
+        case 1:
+            return read(garch.gamma);
+        default:
+            return read(garch.beta);
+    }
+}
+
+template <class Reader>
+auto read_field(Tails& tails, std::size_t, Reader&& read) {
+    return read(tails.df);
+}
+
+template <class Reader>
+auto read_field(Jumps& jumps, std::size_t index, Reader&& read) {
+    switch (index) {
+        case 0:
+            return read(jumps.rate);
+        case 1:
+            return read(jumps.mean);
+        default:
+            return read(jumps.vol);
     }
 }
 

@@ -93,36 +93,38 @@ Status read_kind(const JsonValue& v, RegimeKind& out) {
 }
 
 template <class T>
-Result<T, SynthError> read_record(const JsonValue& v);
+Result<T, SynthError> read_record(const JsonValue& v, Dialect dialect);
 
-Status read_regimes(const JsonValue& v, std::vector<Regime>& out) {
+Status read_regimes(const JsonValue& v, std::vector<Regime>& out, Dialect dialect) {
     const json::JsonArray* arr = v.as_array();
     if (arr == nullptr) return parse_error(invalid_type(describe_value(v), kExpectedSequence));
     out.clear();
     out.reserve(arr->size());
     for (const JsonValue& element : *arr) {
-        Result<Regime, SynthError> regime = read_record<Regime>(element);
+        Result<Regime, SynthError> regime = read_record<Regime>(element, dialect);
         if (!regime) return Err{std::move(regime).error()};
         out.push_back(std::move(regime).value());
     }
     return Unit{};
 }
 
-Status read_funding(const JsonValue& v, std::optional<FundingSpec>& out) {
-    // null stands for an absent funding schedule.
+// null stands for an absent record (funding, extension members).
+template <class R>
+Status read_optional(const JsonValue& v, std::optional<R>& out, Dialect dialect) {
     if (v.is_null()) {
         out.reset();
         return Unit{};
     }
-    Result<FundingSpec, SynthError> funding = read_record<FundingSpec>(v);
-    if (!funding) return Err{std::move(funding).error()};
-    out = std::move(funding).value();
+    Result<R, SynthError> record = read_record<R>(v, dialect);
+    if (!record) return Err{std::move(record).error()};
+    out = std::move(record).value();
     return Unit{};
 }
 
 // Reads one field's value into the member the field map hands over.
 struct ValueReader {
     const JsonValue& v;
+    Dialect dialect;
 
     Status operator()(std::uint64_t& out, std::string_view expected) const {
         return read_unsigned(v, expected, out);
@@ -130,10 +132,13 @@ struct ValueReader {
     Status operator()(std::int64_t& out) const { return read_i64(v, out); }
     Status operator()(double& out) const { return read_f64(v, out); }
     Status operator()(RegimeKind& out) const { return read_kind(v, out); }
-    Status operator()(std::vector<Regime>& out) const { return read_regimes(v, out); }
-    Status operator()(std::optional<FundingSpec>& out) const { return read_funding(v, out); }
+    Status operator()(std::vector<Regime>& out) const { return read_regimes(v, out, dialect); }
+    template <class R>
+    Status operator()(std::optional<R>& out) const {
+        return read_optional(v, out, dialect);
+    }
     Status operator()(Microstructure& out) const {
-        Result<Microstructure, SynthError> micro = read_record<Microstructure>(v);
+        Result<Microstructure, SynthError> micro = read_record<Microstructure>(v, dialect);
         if (!micro) return Err{std::move(micro).error()};
         out = std::move(micro).value();
         return Unit{};
@@ -143,18 +148,18 @@ struct ValueReader {
 // Object form: every member must name a field; after all members, absent fields
 // take their defaults in declaration order or are reported missing.
 template <class T>
-Result<T, SynthError> read_object(const json::JsonObject& obj) {
+Result<T, SynthError> read_object(const json::JsonObject& obj, Dialect dialect) {
     constexpr Record record = RecordOf<T>::value;
     T out{};
-    std::array<bool, 7> seen{};
+    std::array<bool, kMaxFields> seen{};
     for (const auto& [key, value] : obj) {
-        const std::optional<std::size_t> index = field_index(record, key);
-        if (!index) return parse_error(unknown_field(key, record));
-        Status read = read_field(out, *index, ValueReader{value});
+        const std::optional<std::size_t> index = field_index(record, key, dialect);
+        if (!index) return parse_error(unknown_field(key, record, dialect));
+        Status read = read_field(out, *index, ValueReader{value, dialect});
         if (!read) return Err{std::move(read).error()};
         seen[*index] = true;
     }
-    const auto names = field_names(record);
+    const auto names = field_names(record, dialect);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!seen[i] && !field_has_default(record, i)) {
             return parse_error(missing_field(names[i]));
@@ -167,13 +172,13 @@ Result<T, SynthError> read_object(const json::JsonObject& obj) {
 // with a default take it and the next field without one is an invalid length;
 // surplus elements are reported once every field has been taken.
 template <class T>
-Result<T, SynthError> read_array(const json::JsonArray& arr) {
+Result<T, SynthError> read_array(const json::JsonArray& arr, Dialect dialect) {
     constexpr Record record = RecordOf<T>::value;
     T out{};
-    const std::size_t count = field_count(record);
+    const std::size_t count = field_count(record, dialect);
     for (std::size_t i = 0; i < count; ++i) {
         if (i < arr.size()) {
-            Status read = read_field(out, i, ValueReader{arr[i]});
+            Status read = read_field(out, i, ValueReader{arr[i], dialect});
             if (!read) return Err{std::move(read).error()};
         } else if (!field_has_default(record, i)) {
             return parse_error(invalid_length_struct(i, record));
@@ -184,16 +189,16 @@ Result<T, SynthError> read_array(const json::JsonArray& arr) {
 }
 
 template <class T>
-Result<T, SynthError> read_record(const JsonValue& v) {
-    if (const json::JsonObject* obj = v.as_object()) return read_object<T>(*obj);
-    if (const json::JsonArray* arr = v.as_array()) return read_array<T>(*arr);
+Result<T, SynthError> read_record(const JsonValue& v, Dialect dialect) {
+    if (const json::JsonObject* obj = v.as_object()) return read_object<T>(*obj, dialect);
+    if (const json::JsonArray* arr = v.as_array()) return read_array<T>(*arr, dialect);
     return parse_error(invalid_type(describe_value(v), expected_struct(RecordOf<T>::value)));
 }
 
 }  // namespace
 
-Result<GenSpec, SynthError> spec_from_value(const json::JsonValue& value) {
-    return read_record<GenSpec>(value);
+Result<GenSpec, SynthError> spec_from_value(const json::JsonValue& value, Dialect dialect) {
+    return read_record<GenSpec>(value, dialect);
 }
 
 }  // namespace synth::spec

@@ -8,13 +8,46 @@ namespace synth::spec {
 
 namespace {
 
+// Every record's fields in declaration order: its classic fields, then its
+// extension members. A new extension member is one more name here, one more
+// case in fields.hpp and its checks in validate_extensions.cpp.
 constexpr std::array<std::string_view, 7> kGenSpecFields = {
     "seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure"};
-constexpr std::array<std::string_view, 4> kRegimeFields = {"kind", "len", "drift", "vol"};
+constexpr std::array<std::string_view, 7> kRegimeFields = {"kind",  "len",   "drift", "vol",
+                                                           "garch", "tails", "jumps"};
 constexpr std::array<std::string_view, 4> kMicrostructureFields = {"book_depth", "spread_bps",
                                                                    "trade_rate", "funding"};
 constexpr std::array<std::string_view, 3> kFundingSpecFields = {"interval_bars", "base_rate",
                                                                 "sensitivity"};
+constexpr std::array<std::string_view, 3> kGarchFields = {"alpha", "gamma", "beta"};
+constexpr std::array<std::string_view, 1> kTailsFields = {"df"};
+constexpr std::array<std::string_view, 3> kJumpsFields = {"rate", "mean", "vol"};
+
+struct RecordTable {
+    std::span<const std::string_view> fields;
+    std::size_t classic_fields;  // the leading fields the classic dialect reads
+    std::string_view expected;   // "struct GenSpec", ...
+};
+
+RecordTable table_of(Record record) {
+    switch (record) {
+        case Record::GenSpec:
+            return {kGenSpecFields, 7, "struct GenSpec"};
+        case Record::Regime:
+            return {kRegimeFields, 4, "struct Regime"};
+        case Record::Microstructure:
+            return {kMicrostructureFields, 4, "struct Microstructure"};
+        case Record::FundingSpec:
+            return {kFundingSpecFields, 3, "struct FundingSpec"};
+        case Record::Garch:
+            return {kGarchFields, kGarchFields.size(), "struct Garch"};
+        case Record::Tails:
+            return {kTailsFields, kTailsFields.size(), "struct Tails"};
+        case Record::Jumps:
+            return {kJumpsFields, kJumpsFields.size(), "struct Jumps"};
+    }
+    return {};
+}
 constexpr std::array<std::string_view, 4> kKindNames = {"trend", "range", "crash", "vol"};
 
 // `a`, `b`, `c`
@@ -29,26 +62,17 @@ void append_backticked_list(std::string& out, std::span<const std::string_view> 
 
 }  // namespace
 
-std::span<const std::string_view> field_names(Record record) {
-    switch (record) {
-        case Record::GenSpec:
-            return kGenSpecFields;
-        case Record::Regime:
-            return kRegimeFields;
-        case Record::Microstructure:
-            return kMicrostructureFields;
-        case Record::FundingSpec:
-            return kFundingSpecFields;
-    }
-    return {};
+std::span<const std::string_view> field_names(Record record, Dialect dialect) {
+    const RecordTable table = table_of(record);
+    return dialect == Dialect::classic ? table.fields.first(table.classic_fields) : table.fields;
 }
 
-std::size_t field_count(Record record) {
-    return field_names(record).size();
+std::size_t field_count(Record record, Dialect dialect) {
+    return field_names(record, dialect).size();
 }
 
-std::optional<std::size_t> field_index(Record record, std::string_view name) {
-    const auto names = field_names(record);
+std::optional<std::size_t> field_index(Record record, std::string_view name, Dialect dialect) {
+    const auto names = field_names(record, dialect);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (names[i] == name) return i;
     }
@@ -56,16 +80,15 @@ std::optional<std::size_t> field_index(Record record, std::string_view name) {
 }
 
 bool field_has_default(Record record, std::size_t index) {
+    if (index >= table_of(record).classic_fields) return true;
     switch (record) {
         case Record::GenSpec:
             return index == 3 || index == 4;
         case Record::Microstructure:
             return index == 3;
-        case Record::Regime:
-        case Record::FundingSpec:
+        default:
             return false;
     }
-    return false;
 }
 
 std::string_view record_name(Record record) {
@@ -73,17 +96,7 @@ std::string_view record_name(Record record) {
 }
 
 std::string_view expected_struct(Record record) {
-    switch (record) {
-        case Record::GenSpec:
-            return "struct GenSpec";
-        case Record::Regime:
-            return "struct Regime";
-        case Record::Microstructure:
-            return "struct Microstructure";
-        case Record::FundingSpec:
-            return "struct FundingSpec";
-    }
-    return {};
+    return table_of(record).expected;
 }
 
 std::string invalid_type(std::string_view value_desc, std::string_view expected) {
@@ -103,11 +116,11 @@ std::string invalid_integer(std::string_view integer_text, std::string_view expe
     return out;
 }
 
-std::string unknown_field(std::string_view key, Record record) {
+std::string unknown_field(std::string_view key, Record record, Dialect dialect) {
     std::string out;
     out.reserve(128 + key.size());
     out.append("unknown field `").append(key).append("`, expected one of ");
-    append_backticked_list(out, field_names(record));
+    append_backticked_list(out, field_names(record, dialect));
     return out;
 }
 
@@ -127,7 +140,7 @@ std::string invalid_length_struct(std::size_t index, Record record) {
     std::string out = "invalid length ";
     json::append_u64(out, index);
     out.append(", expected ").append(expected_struct(record)).append(" with ");
-    json::append_u64(out, field_count(record));
+    json::append_u64(out, table_of(record).classic_fields);
     out.append(" elements");
     return out;
 }

@@ -11,15 +11,26 @@
 
 namespace synth::spec {
 
-enum class Record { GenSpec, Regime, Microstructure, FundingSpec };
+// The records a spec document is made of. The last ones are extension records,
+// reachable only through extension members.
+enum class Record { GenSpec, Regime, Microstructure, FundingSpec, Garch, Tails, Jumps };
 
-// Field names in declaration order (the order of the array form).
-std::span<const std::string_view> field_names(Record record);
-std::size_t field_count(Record record);
-// Index of `name` among the record's fields, compared byte for byte.
-std::optional<std::size_t> field_index(Record record, std::string_view name);
-// Whether an absent field takes a default (start_ts, bar_secs, funding) instead
-// of being an error.
+// Which fields a decoder reads. The classic dialect (the command protocol and
+// its handle) reads exactly the classic fields; the extended dialect (the data
+// entry points) reads every field, extension members after the classic ones.
+enum class Dialect { classic, extended };
+
+// Upper bound of any record's field count, for per-record "seen" flags.
+inline constexpr std::size_t kMaxFields = 16;
+
+// Field names a dialect reads, in declaration order (the order of the array
+// form): the classic fields first, then the extension members.
+std::span<const std::string_view> field_names(Record record, Dialect dialect);
+std::size_t field_count(Record record, Dialect dialect);
+// Index of `name` among the fields the dialect reads, compared byte for byte.
+std::optional<std::size_t> field_index(Record record, std::string_view name, Dialect dialect);
+// Whether an absent field takes a default (start_ts, bar_secs, funding, every
+// extension member) instead of being an error.
 bool field_has_default(Record record, std::size_t index);
 // "GenSpec", "Regime", ...
 std::string_view record_name(Record record);
@@ -40,13 +51,15 @@ inline constexpr std::string_view kMapNotSingleKey =
 std::string invalid_type(std::string_view value_desc, std::string_view expected);
 // "invalid value: integer `{integer}`, expected {expected}"
 std::string invalid_integer(std::string_view integer_text, std::string_view expected);
-// "unknown field `{key}`, expected one of `seed`, ..." (key as decoded, unquoted)
-std::string unknown_field(std::string_view key, Record record);
+// "unknown field `{key}`, expected one of `seed`, ..." (key as decoded,
+// unquoted), listing the fields the dialect reads.
+std::string unknown_field(std::string_view key, Record record, Dialect dialect);
 // "duplicate field `{key}`"
 std::string duplicate_field(std::string_view key);
 // "missing field `{field}`"
 std::string missing_field(std::string_view field);
-// "invalid length {index}, expected struct {Record} with {count} elements"
+// "invalid length {index}, expected struct {Record} with {count} elements";
+// {count} counts the classic fields (extension members may always be left out).
 std::string invalid_length_struct(std::size_t index, Record record);
 // "invalid length {length}, expected fewer elements in array"
 std::string invalid_length_array(std::size_t length);

@@ -1,6 +1,8 @@
 #pragma once
 // The generation spec: plain values that own their fields. Field order is the
-// declaration order of the JSON array form.
+// declaration order of the JSON array form. Members marked "extension" are read
+// only by the extended dialect (decode.hpp); absent, they leave the classic
+// model untouched.
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -9,11 +11,38 @@ namespace synth::spec {
 
 enum class RegimeKind : std::uint8_t { trend, range, crash, vol };
 
+// Extension: an asymmetric GARCH(1,1) conditional variance whose long-run
+// level is the regime's vol squared.
+struct Garch {
+    double alpha = 0.0;
+    double gamma = 0.0;
+    double beta = 0.0;
+    bool operator==(const Garch&) const = default;
+};
+
+// Extension: Student-t innovations with `df` degrees of freedom, unit variance.
+struct Tails {
+    double df = 0.0;
+    bool operator==(const Tails&) const = default;
+};
+
+// Extension: a compound Poisson jump in the log return, `rate` jumps per bar,
+// each normal with `mean` and `vol`.
+struct Jumps {
+    double rate = 0.0;
+    double mean = 0.0;
+    double vol = 0.0;
+    bool operator==(const Jumps&) const = default;
+};
+
 struct Regime {
     RegimeKind kind = RegimeKind::trend;
     std::uint64_t len = 0;
     double drift = 0.0;
     double vol = 0.0;
+    std::optional<Garch> garch = std::nullopt;  // extension
+    std::optional<Tails> tails = std::nullopt;  // extension
+    std::optional<Jumps> jumps = std::nullopt;  // extension
     bool operator==(const Regime&) const = default;
 };
 

@@ -64,7 +64,7 @@ std::string describe(const Scalar& s) {
 
 class TextDecoder {
   public:
-    explicit TextDecoder(std::string_view text) : lex_(text) {}
+    TextDecoder(std::string_view text, Dialect dialect) : lex_(text), dialect_(dialect) {}
 
     Read<GenSpec> document() {
         GenSpec spec;
@@ -242,18 +242,23 @@ class TextDecoder {
         Status operator()(RegimeKind& out) const { return d.kind_field(&out); }
         Status operator()(std::vector<Regime>& out) const { return d.regime_list(&out); }
         Status operator()(Microstructure& out) const { return d.record(out); }
-        Status operator()(std::optional<FundingSpec>& out) const { return d.funding_field(&out); }
+        template <class R>
+        Status operator()(std::optional<R>& out) const {
+            return d.optional_record(&out);
+        }
     };
 
-    Status funding_field(std::optional<FundingSpec>* out) {
+    // null stands for an absent record (funding, extension members).
+    template <class R>
+    Status optional_record(std::optional<R>* out) {
         if (lex_.skip_whitespace() == 'n') {
             if (auto ok = lex_.read_literal("null"); !ok) return ok;
             out->reset();
             return Unit{};
         }
-        FundingSpec funding;
-        if (auto ok = record(funding); !ok) return ok;
-        *out = funding;
+        R value;
+        if (auto ok = record(value); !ok) return ok;
+        *out = std::move(value);
         return Unit{};
     }
 
@@ -278,23 +283,23 @@ class TextDecoder {
     template <class T>
     Status object_form(T& target) {
         constexpr Record kind = RecordOf<T>::value;
-        bool seen[7] = {};
+        bool seen[kMaxFields] = {};
         for (bool first = true;; first = false) {
             auto more = lex_.next_key(first);
             if (!more) return Err{std::move(more).error()};
             if (!more.value()) break;
             auto key = lex_.read_string();
             if (!key) return Err{std::move(key).error()};
-            auto index = field_index(kind, key.value());
-            if (!index) return Err{record_error(unknown_field(key.value(), kind), '}')};
+            auto index = field_index(kind, key.value(), dialect_);
+            if (!index) return Err{record_error(unknown_field(key.value(), kind, dialect_), '}')};
             if (seen[*index]) return Err{record_error(duplicate_field(key.value()), '}')};
             seen[*index] = true;
             if (auto ok = lex_.colon(); !ok) return ok;
             if (auto ok = read_field(target, *index, FieldReader{*this}); !ok) return ok;
         }
-        for (std::size_t k = 0; k < field_count(kind); ++k) {
+        for (std::size_t k = 0; k < field_count(kind, dialect_); ++k) {
             if (!seen[k] && !field_has_default(kind, k)) {
-                return Err{record_error(missing_field(field_names(kind)[k]), '}')};
+                return Err{record_error(missing_field(field_names(kind, dialect_)[k]), '}')};
             }
         }
         lex_.bump();  // the closing brace
@@ -306,7 +311,7 @@ class TextDecoder {
         constexpr Record kind = RecordOf<T>::value;
         bool first = true;
         bool ended = false;
-        for (std::size_t k = 0; k < field_count(kind); ++k) {
+        for (std::size_t k = 0; k < field_count(kind, dialect_); ++k) {
             if (!ended) {
                 auto more = lex_.next_element(first);
                 if (!more) return Err{std::move(more).error()};
@@ -357,12 +362,13 @@ class TextDecoder {
     }
 
     Lexer lex_;
+    Dialect dialect_;
 };
 
 }  // namespace
 
-Result<GenSpec, SynthError> parse_spec(std::string_view text) {
-    auto spec = TextDecoder(text).document();
+Result<GenSpec, SynthError> parse_spec(std::string_view text, Dialect dialect) {
+    auto spec = TextDecoder(text, dialect).document();
     if (!spec) return parse_error(std::move(spec).error().render());
     return std::move(spec).value();
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "spec/validate_extensions.hpp"
+
 namespace synth::spec {
 
 namespace {
@@ -77,7 +79,9 @@ Result<Unit, SynthError> validate(const GenSpec& spec) {
     if (!last_timestamp_fits(spec.bars, spec.bar_secs, spec.start_ts)) {
         return bad_spec("start_ts + (bars - 1) * bar_secs overflows i64");
     }
-    return Unit{};
+    // Extension members come after every classic check, so a classic spec's
+    // first fault is reported as it always was.
+    return validate_extensions(spec);
 }
 
 }  // namespace synth::spec

@@ -17,7 +17,7 @@ from .._spec_text import (
     sweep_text,
     with_seed,
 )
-from ..api import open_synth, validate
+from ..batches import open_run
 from ..errors import SynthError
 from .errors import SweepError
 
@@ -84,12 +84,13 @@ class Run:
 
 
 def _read(spec: Spec) -> tuple[Any, str]:
-    """(spec value, spec text) of a spec the generator accepts; SynthError otherwise."""
+    """(spec value, spec text) of a spec the table writers accept (the extended language);
+    SynthError otherwise."""
     text = sweep_text(spec)
     if not is_text(spec):
-        validate(spec)
+        open_run(spec)
         return copy.deepcopy(spec), text
-    open_synth(text)  # the reader's own error, with its position
+    open_run(text)  # the reader's own error, with its position
     return exact_value(text), text  # the value again, to put other seeds into it
 
 
