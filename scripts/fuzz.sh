@@ -20,7 +20,8 @@ dir=build/hard-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DSYNTH_BUILD_FUZZ=ON -DSYNTH_SANITIZE=ON -DSYNTH_BUILD_MODULE=OFF -DSYNTH_BUILD_TESTS=OFF \
     >/dev/null
-targets=(json_reader_fuzz parse_spec_fuzz spec_from_value_fuzz dispatcher_fuzz)
+targets=(json_reader_fuzz parse_spec_fuzz spec_from_value_fuzz dispatcher_fuzz columnar_run_fuzz
+    extended_reader_fuzz)
 cmake --build "$dir" -j2 --target "${targets[@]}"
 
 mkdir -p "$dir/artifacts"
