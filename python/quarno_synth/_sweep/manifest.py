@@ -141,7 +141,7 @@ def _well_formed(found: Any) -> bool:
 def recorded_runs(found: Mapping[str, Any], runs: list[Run]) -> dict[int, dict[str, Any]]:
     """Per run index, the rows and file digests ``found`` records for a finished run."""
     recorded = {}
-    for run, entry in zip(runs, found["runs"]):
+    for run, entry in zip(runs, found["runs"], strict=True):
         if entry.get("status") == "ok" and isinstance(entry.get("files"), dict):
             recorded[run.index] = {"rows": entry.get("rows") or {}, "files": entry["files"]}
     return recorded
