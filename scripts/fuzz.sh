@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) and runs each
-# for a bounded time, default 30 s. Any crash, sanitizer report, broken
+# for a bounded time, default 20 s. Any crash, sanitizer report, broken
 # invariant or timeout fails the run; the input is kept in build/hard-fuzz/artifacts.
 # A long campaign: scripts/fuzz.sh 1800
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-30}
+seconds=${1:-20}
 
 need=()
 for pkg in clang libclang-rt-14-dev; do
