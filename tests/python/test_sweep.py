@@ -147,6 +147,17 @@ def swap(root):
     shutil.copyfile(part(root, "trades", 8), part(root, "trades", 7))
 
 
+def cut_short_then_truncate(root):
+    # as the manifest of a sweep killed before it recorded its runs: no digest vouches
+    manifest = json.loads((root / sweep.MANIFEST).read_bytes())
+    for entry in manifest["runs"]:
+        for key in ("rows", "files"):
+            entry.pop(key)
+        entry["status"] = "pending"
+    (root / sweep.MANIFEST).write_text(json.dumps(manifest))
+    os.truncate(part(root, "funding", 6), 100)
+
+
 def finished_then(change):
     def damage(root, plan, executor):
         sweep.generate_dataset(**plan, path=root, executor=executor)
@@ -156,7 +167,10 @@ def finished_then(change):
     return damage
 
 
-FINISHED_DAMAGE = [finished_then(change) for change in (lose_files, truncate, flip_bytes, swap)]
+FINISHED_DAMAGE = [
+    finished_then(change)
+    for change in (lose_files, truncate, flip_bytes, swap, cut_short_then_truncate)
+]
 
 
 @pytest.mark.parametrize("damage", [interrupt, kill_a_worker, *FINISHED_DAMAGE])
