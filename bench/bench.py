@@ -109,13 +109,27 @@ def cxx_bench(path: str | None) -> list[dict]:
     if path is None:
         build = ROOT / "build" / "bench"
         subprocess.run(
-            ["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
-             "-DCMAKE_BUILD_TYPE=Release", "-DSYNTH_BUILD_BENCH=ON",
-             "-DSYNTH_BUILD_MODULE=OFF", "-DSYNTH_BUILD_TESTS=OFF"],
-            check=True, capture_output=True,
+            [
+                "cmake",
+                "-S",
+                str(ROOT),
+                "-B",
+                str(build),
+                "-G",
+                "Ninja",
+                "-DCMAKE_BUILD_TYPE=Release",
+                "-DSYNTH_BUILD_BENCH=ON",
+                "-DSYNTH_BUILD_MODULE=OFF",
+                "-DSYNTH_BUILD_TESTS=OFF",
+            ],
+            check=True,
+            capture_output=True,
         )
-        subprocess.run(["cmake", "--build", str(build), "--target", "encode_bench", "-j2"],
-                       check=True, capture_output=True)
+        subprocess.run(
+            ["cmake", "--build", str(build), "--target", "encode_bench", "-j2"],
+            check=True,
+            capture_output=True,
+        )
         path = str(build / "bench" / "encode_bench")
     done = subprocess.run([path, "--json"], capture_output=True, text=True, check=True)
     return [json.loads(line) for line in done.stdout.splitlines() if line.strip()]
@@ -161,8 +175,13 @@ def main() -> None:
             seconds, text = best_of(args.repeats, lambda: synth.command(f'{{"cmd":"{cmd}"}}'))
             size = len(text.encode())
             row = {
-                "cmd": cmd, "bars": bars, "depth": depth, "rate": rate, "mb": size / 1e6,
-                "bars_s": bars / seconds, "mb_s": size / 1e6 / seconds,
+                "cmd": cmd,
+                "bars": bars,
+                "depth": depth,
+                "rate": rate,
+                "mb": size / 1e6,
+                "bars_s": bars / seconds,
+                "mb_s": size / 1e6 / seconds,
             }
             if cmd == "generate" and orjson is not None:
                 doc = peer_document(json.loads(text))
@@ -175,24 +194,31 @@ def main() -> None:
             del text
 
     cxx = [] if args.no_cxx else cxx_bench(args.cxx_bench)
-    writes = {(r["shape"], r["bars"], r["depth"], r["rate"]): r for r in cxx if r["kind"] == "encode"}
+    writes = {
+        (r["shape"], r["bars"], r["depth"], r["rate"]): r for r in cxx if r["kind"] == "encode"
+    }
 
     print(f"Machine: {machine()}. Best CPU time of {args.repeats} runs.\n")
     # Peak memory: growth of the peak RSS during one command in a fresh
     # interpreter, then the whole peak including the interpreter itself.
-    print("| command | bars | depth | trade rate | response MB | bars/s | MB/s "
-          "| text writer MB/s (fast / to_chars) | vs orjson peer | peak memory / response |")
+    print(
+        "| command | bars | depth | trade rate | response MB | bars/s | MB/s "
+        "| text writer MB/s (fast / to_chars) | vs orjson peer | peak memory / response |"
+    )
     print("|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         w = writes.get((r["cmd"], r["bars"], r["depth"], r["rate"]))
         writer = "n/a"
         if w:
             mb = w["bytes"] / 1e6
-            writer = f"{mb / w['fast_s']:.0f} / {mb / w['general_s']:.0f} ({w['general_s'] / w['fast_s']:.1f}x)"
+            ratio = w["general_s"] / w["fast_s"]
+            writer = f"{mb / w['fast_s']:.0f} / {mb / w['general_s']:.0f} ({ratio:.1f}x)"
         peer = f"{r['mb_s'] / r['peer_mb_s']:.1f}x" if "peer_mb_s" in r else "n/a"
-        print(f"| {r['cmd']} | {r['bars']:,} | {r['depth']} | {r['rate']:g} | {r['mb']:.1f} "
-              f"| {r['bars_s']:,.0f} | {r['mb_s']:.0f} | {writer} | {peer} "
-              f"| {r['peak_ratio']:.2f} ({r['peak_total_ratio']:.2f} with interpreter) |")
+        print(
+            f"| {r['cmd']} | {r['bars']:,} | {r['depth']} | {r['rate']:g} | {r['mb']:.1f} "
+            f"| {r['bars_s']:,.0f} | {r['mb_s']:.0f} | {writer} | {peer} "
+            f"| {r['peak_ratio']:.2f} ({r['peak_total_ratio']:.2f} with interpreter) |"
+        )
 
     numbers = [r for r in cxx if r["kind"] == "number"]
     if numbers:

@@ -108,7 +108,7 @@ def tables_section(repeats: int) -> str:
         times = {}
         for name, statement in PATHS.items():
             slow = name.startswith("to_pandas")
-            fn = lambda st=statement: eval(st, scope)  # noqa: E731
+            fn = lambda st=statement: eval(st, scope)
             times[name] = best_wall(1 if slow else repeats, fn)
         peer = times["numpy peer (DataFrames)"]
         for name, statement in PATHS.items():

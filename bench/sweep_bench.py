@@ -134,9 +134,7 @@ def main() -> int:
 
                 try:
                     warm(executor, scratch, workers)
-                    big = timed_sweep(
-                        scratch, 20_000, args.seeds, args.repeats, executor=executor
-                    )
+                    big = timed_sweep(scratch, 20_000, args.seeds, args.repeats, executor=executor)
                     small = timed_sweep(
                         scratch, 100, args.small_seeds, args.small_repeats, executor=executor
                     )

@@ -151,7 +151,8 @@ void check_command(SynthState& state, std::string_view cmd) {
     } else if (name == nullptr) {
         expect_error(r, doc.value(), "bad spec: missing cmd");
     } else if (*name == "version") {
-        require(r.text == R"({"version":"0.2.0"})", "version response", r.text);
+        require(r.text == R"({"version":")" + std::string(synth::kVersion) + "\"}",
+                "version response", r.text);
     } else if (*name == "set_spec") {
         if (!inline_spec) {
             expect_error(r, doc.value(), "bad spec: set_spec requires a spec");

@@ -22,13 +22,16 @@ import re
 import socket
 import stat
 import uuid
+from collections.abc import Iterable, Iterator
 from pathlib import Path
-from typing import IO, Any, Iterable, Iterator
+from typing import IO, Any
 
 try:
     import fcntl
+
+    _LOCKS = True
 except ImportError:  # pragma: no cover - not POSIX: no locks, stale files are kept
-    fcntl = None  # type: ignore[assignment]
+    _LOCKS = False
 
 _counter = itertools.count()
 # Unique across machines too: workers on a shared file system may write the same file at
@@ -56,7 +59,7 @@ def naming(exc: OSError, path: Path | str) -> OSError:
 
 
 def _lock(fd: int, wait: bool) -> bool:
-    if fcntl is None:
+    if not _LOCKS:
         return True
     try:
         fcntl.flock(fd, fcntl.LOCK_EX | (0 if wait else fcntl.LOCK_NB))
@@ -76,7 +79,7 @@ def remove_stale(directory: Path | str) -> int:
     A temporary is its writer's only while the writer lives (the lock goes with the
     process), so one that can be locked is left over from a writer killed or lost.
     """
-    if fcntl is None:
+    if not _LOCKS:
         return 0
     removed = 0
     try:
@@ -275,26 +278,20 @@ def publish_all(staged: Iterable[Staged], placed: list[Path]) -> None:
 
 
 @contextlib.contextmanager
-def replacing(path: Path | str, mode: str = "wb") -> Iterator[IO[Any]]:
-    """A file that replaces ``path`` only once it is complete and durable.
+def replacing(path: Path | str, mode: str = "wb") -> Iterator[StagedStream]:
+    """A binary file that replaces ``path`` only once it is complete and durable.
 
     A failed or interrupted write leaves neither a truncated result under the final name nor
     a temporary beside it; a special file (a FIFO, a device, stdout) is written into.
     """
-    if mode not in ("w", "wb"):
-        raise ValueError(f"mode must be 'w' or 'wb', not {mode!r}")
+    if mode != "wb":
+        raise ValueError(f"mode must be 'wb', not {mode!r}")
     target = Path(path)
     if not _special_output_quiet(target):
         remove_stale(final_path(target).parent)
     staged = Staged(target)
     try:
-        assert staged.file is not None
-        if mode == "w":
-            text = io.TextIOWrapper(StagedStream(staged), encoding="utf-8", newline="")
-            yield text
-            text.flush()
-        else:
-            yield StagedStream(staged)
+        yield StagedStream(staged)
         publish_all([staged], [])
     except BaseException:
         staged.discard()

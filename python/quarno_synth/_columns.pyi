@@ -1,16 +1,20 @@
 """Runs made batch by batch; their columns as buffers (`quarno_synth._columns`)."""
 
+from typing import final
+
 __version__: str
 
 def csv_header(table: str, book_depth: int, /) -> bytes: ...
 def check_wide_book(book_depth: int, /) -> None: ...
 
+@final
 class ColumnBuffer:
     """One column of a batch, exported through the buffer protocol."""
 
     @property
     def length(self) -> int: ...
 
+@final
 class Batch:
     """Consecutive bars of a run, as columns."""
 
@@ -27,10 +31,11 @@ class Batch:
     def column(self, name: str, /) -> ColumnBuffer: ...
     def csv(self, table: str, /) -> bytes: ...
 
+@final
 class Run:
     """A generation run made batch by batch."""
 
-    def __init__(self, spec_json: str, *, document: bool = False) -> None: ...
+    def __new__(cls, spec_json: str, *, document: bool = False) -> Run: ...
     @property
     def seed(self) -> int: ...
     @property

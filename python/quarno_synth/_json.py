@@ -2,13 +2,15 @@
 
 from __future__ import annotations
 
+import importlib
 import json
 from typing import Any
 
+_orjson: Any = None
 try:  # orjson parses multi-megabyte responses several times faster
-    import orjson as _orjson
+    _orjson = importlib.import_module("orjson")
 except ImportError:  # pragma: no cover - depends on the environment
-    _orjson = None
+    pass
 
 
 def loads(text: str | bytes) -> Any:

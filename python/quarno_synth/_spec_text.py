@@ -8,13 +8,14 @@ A spec is a dict (or list, the array form) read as a command's "spec" member, or
 from __future__ import annotations
 
 import json
-from typing import Any, Mapping, Sequence, TypeGuard, Union
+from collections.abc import Mapping, Sequence
+from typing import Any, TypeGuard
 
 from . import _json
 from ._memory import mean_trades_per_bar
 from .errors import SynthError
 
-Spec = Union[Mapping[str, Any], Sequence[Any], str, bytes, bytearray]
+Spec = Mapping[str, Any] | Sequence[Any] | str | bytes | bytearray
 
 # The handle trims exactly this set (Unicode White_Space) before reading a spec text.
 WHITE_SPACE = (

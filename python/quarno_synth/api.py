@@ -69,4 +69,5 @@ def generate(spec: Spec, *, stream: bool = False) -> dict[str, Any]:
     document {"candles", "book_snapshots", "trades"[, "funding"]}, or {"events"} when
     ``stream`` is true. Raises SynthError with the rendered error on any failure.
     """
-    return _json.loads(generate_text(spec, stream=stream))
+    document: dict[str, Any] = _json.loads(generate_text(spec, stream=stream))
+    return document

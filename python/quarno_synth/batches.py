@@ -6,8 +6,9 @@ alive, and the batch is freed once the last array made from it is gone.
 
 from __future__ import annotations
 
+from collections.abc import Iterator
 from dataclasses import dataclass
-from typing import Any, Iterator
+from typing import Any
 
 from ._columns import Batch, Run, check_wide_book
 from ._memory import TARGET_BATCH_BYTES, default_batch_bars, physical_memory, worth_batching

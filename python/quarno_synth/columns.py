@@ -6,8 +6,9 @@ Both document shapes give the same tables: candles, trades, book levels in long 
 
 from __future__ import annotations
 
+from collections.abc import Mapping
 from operator import itemgetter
-from typing import Any, Mapping, Union
+from typing import Any
 
 from . import _json
 from ._schema import COLUMNS, SIDES, TABLES
@@ -15,12 +16,12 @@ from .errors import SynthError
 
 __all__ = ["COLUMNS", "TABLES", "Columns", "Result", "result_columns", "split_records"]
 
-Result = Union[Mapping[str, Any], str, bytes]
+Result = Mapping[str, Any] | str | bytes
 
 Columns = dict[str, dict[str, list[Any]]]
 
 
-def split_records(result: Result) -> tuple[list, list, list, list]:
+def split_records(result: Result) -> tuple[list[Any], list[Any], list[Any], list[Any]]:
     """Candles, snapshots, trades and funding points of either document shape."""
     if isinstance(result, (str, bytes)):
         result = _json.loads(result)
@@ -40,11 +41,11 @@ def split_records(result: Result) -> tuple[list, list, list, list]:
     raise ValueError('not a generated document: expected a "candles" or an "events" member')
 
 
-def _split_events(events: list) -> tuple[list, list, list, list]:
-    candles: list = []
-    books: list = []
-    trades: list = []
-    funding: list = []
+def _split_events(events: list[Any]) -> tuple[list[Any], list[Any], list[Any], list[Any]]:
+    candles: list[Any] = []
+    books: list[Any] = []
+    trades: list[Any] = []
+    funding: list[Any] = []
     targets = {
         "candle": (candles, "candle"),
         "book": (books, "snapshot"),
@@ -59,11 +60,11 @@ def _split_events(events: list) -> tuple[list, list, list, list]:
     return candles, books, trades, funding
 
 
-def _pick(records: list, names: tuple[str, ...]) -> dict[str, list[Any]]:
+def _pick(records: list[Any], names: tuple[str, ...]) -> dict[str, list[Any]]:
     return {name: list(map(itemgetter(name), records)) for name in names}
 
 
-def _book_long(snapshots: list) -> dict[str, list[Any]]:
+def _book_long(snapshots: list[Any]) -> dict[str, list[Any]]:
     size = sum(len(s["bids"]) + len(s["asks"]) for s in snapshots)
     cols: dict[str, list[Any]] = {name: [None] * size for name in COLUMNS["book"]}
     ts_col, side_col, level_col = cols["ts"], cols["side"], cols["level"]

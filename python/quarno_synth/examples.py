@@ -40,4 +40,5 @@ def example_text(name: str) -> str:
 
 def example_spec(name: str) -> dict[str, Any]:
     """The built-in example ``name`` as a dict, ready for ``generate``."""
-    return _json.loads(example_text(name))
+    spec: dict[str, Any] = _json.loads(example_text(name))
+    return spec

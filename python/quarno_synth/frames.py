@@ -5,8 +5,9 @@ native batches: the same tables, columns and values as ``to_pandas(generate(spec
 
 from __future__ import annotations
 
-from functools import lru_cache
-from typing import Any, Iterator
+from collections.abc import Iterator
+from functools import cache, lru_cache
+from typing import Any
 
 from ._optional import require
 from ._options import check_book
@@ -50,7 +51,7 @@ def _first_rows(raw: RawColumns, book: str) -> dict[str, int]:
 # --- pandas -----------------------------------------------------------------------------
 
 
-@lru_cache(maxsize=None)
+@cache
 def _pandas_types(pd: Any, np: Any) -> tuple[Any, dict[str, Any]]:
     # made exactly as to_pandas makes them, so the dtypes compare equal
     ts = pd.Series(np.array([], dtype="datetime64[s]")).dt.tz_localize("UTC").dtype
@@ -77,7 +78,7 @@ def _categorical(pd: Any, np: Any, codes: Any, dtype: Any) -> Any:
         return pd.Categorical.from_codes(codes, dtype=dtype)
 
 
-def _pandas_frame(pd: Any, np: Any, table: str, columns: dict, first_row: int) -> Any:
+def _pandas_frame(pd: Any, np: Any, table: str, columns: dict[str, Any], first_row: int) -> Any:
     ts_dtype, side_dtypes = _pandas_types(pd, np)
     data = {}
     for name, values in columns.items():

@@ -37,7 +37,7 @@ def _boxes(np: Any, x: Any, width: float, bottom: Any, top: Any) -> Any:
     )
 
 
-def _mark_regimes(axes: list, x: Any, width: float, spans: list[RegimeSpan]) -> None:
+def _mark_regimes(axes: list[Any], x: Any, width: float, spans: list[RegimeSpan]) -> None:
     n = len(x)
     for i, span in enumerate(spans):
         if span.start >= n or span.stop <= span.start:

@@ -20,7 +20,7 @@ class RegimeSpan(NamedTuple):
 def _kind_name(kind: Any) -> str:
     # a kind is "trend" or the single-member object form {"trend": null}
     if isinstance(kind, dict) and len(kind) == 1:
-        return next(iter(kind))
+        return str(next(iter(kind)))
     return str(kind)
 
 

@@ -19,7 +19,7 @@ __all__ = [
 ]
 
 
-def _pandas_column(pd: Any, np: Any, table: str, name: str, values: list) -> Any:
+def _pandas_column(pd: Any, np: Any, table: str, name: str, values: list[Any]) -> Any:
     kind = column_kind(name)
     if kind == "timestamp":
         seconds = np.array(values, dtype="int64").astype("datetime64[s]")
@@ -61,7 +61,7 @@ def to_arrow(result: Result) -> dict[str, Any]:
     return {table: arrow_table(pa, table, cols[table]) for table in TABLES}
 
 
-def arrow_table(pa: Any, table: str, columns: dict[str, list]) -> Any:
+def arrow_table(pa: Any, table: str, columns: dict[str, list[Any]]) -> Any:
     """One Arrow table from the column lists of ``result_columns``."""
     schema = pa.schema([(name, arrow_type(pa, name)) for name in COLUMNS[table]])
     arrays = [pa.array(columns[name], type=schema.field(name).type) for name in COLUMNS[table]]

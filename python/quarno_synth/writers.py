@@ -11,8 +11,9 @@ from __future__ import annotations
 
 import contextlib
 import os
+from collections.abc import Callable, Mapping
 from pathlib import Path
-from typing import Any, Callable, Mapping
+from typing import Any
 
 from . import _columns
 from ._atomic import Staged, StagedStream, publish_all, remove_stale
@@ -204,7 +205,7 @@ def write_tables(
 
 
 def _write_directory(
-    spec: Spec, directory: str | os.PathLike, fmt: str, book: str, batch_bars: int | None
+    spec: Spec, directory: str | os.PathLike[str], fmt: str, book: str, batch_bars: int | None
 ) -> dict[str, Path]:
     run = prepare_run(spec, fmt, book)
     directory = Path(directory)
@@ -216,7 +217,7 @@ def _write_directory(
 
 def write_parquet(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,
@@ -228,7 +229,7 @@ def write_parquet(
 
 def write_csv(
     spec: Spec,
-    directory: str | os.PathLike,
+    directory: str | os.PathLike[str],
     *,
     book: str = "long",
     batch_bars: int | None = None,

@@ -78,10 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         FloatCase{9999999999999998.0, "9999999999999998.0"},
         FloatCase{9007199254740992.0, "9007199254740992.0"},
         FloatCase{0.000009999999999999999, "9.999999999999999e-6"},
-        FloatCase{0.0000123, "0.0000123"}, FloatCase{0.000015, "0.000015"},
-        FloatCase{5e-7, "5e-7"}, FloatCase{9223372036854775808.0, "9.223372036854776e+18"},
-        FloatCase{1e22, "1e+22"}, FloatCase{1e23, "1e+23"}, FloatCase{-1.7e308, "-1.7e+308"},
-        FloatCase{1.5e-323, "1.5e-323"}, FloatCase{0.3, "0.3"}));
+        FloatCase{0.0000123, "0.0000123"}, FloatCase{0.000015, "0.000015"}, FloatCase{5e-7, "5e-7"},
+        FloatCase{9223372036854775808.0, "9.223372036854776e+18"}, FloatCase{1e22, "1e+22"},
+        FloatCase{1e23, "1e+23"}, FloatCase{-1.7e308, "-1.7e+308"}, FloatCase{1.5e-323, "1.5e-323"},
+        FloatCase{0.3, "0.3"}));
 
 struct IntCase {
     std::int64_t value;
@@ -181,8 +181,14 @@ TEST(FastPathTest, BoundariesAgreeWithGeneral) {
 // the widest integer part (10^14) and the 15-digit limit (10^15), plus doubles
 // one step either side of each n / 10^8.
 TEST(FastPathTest, ScaledWindowsAgreeWithGeneral) {
-    const std::uint64_t centres[] = {0,          1000,        10000,           100000,
-                                     100000000,  10000000000, 100000000000000, 999999999999999,
+    const std::uint64_t centres[] = {0,
+                                     1000,
+                                     10000,
+                                     100000,
+                                     100000000,
+                                     10000000000,
+                                     100000000000000,
+                                     999999999999999,
                                      1000000000000000};
     for (std::uint64_t c : centres) {
         const std::uint64_t from = c < 3000 ? 0 : c - 3000;

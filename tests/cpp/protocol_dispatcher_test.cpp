@@ -53,7 +53,7 @@ TEST_P(DispatcherTable, AnswersExactlyAndKeepsState) {
     EXPECT_EQ(state.spec, before.spec);
 }
 
-const std::string kVersionAnswer = R"({"version":"0.2.0"})";
+const std::string kVersionAnswer = R"({"version":")" + std::string(synth::kVersion) + "\"}";
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, DispatcherTable,

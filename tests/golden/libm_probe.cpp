@@ -43,15 +43,10 @@ void probe(const char* name, F f, double lo, double hi) {
 int main() {
     // exp of log returns and of -trade_rate, log of uniforms in (0, 1], cos of
     // angles in [0, 2 pi) for the normal draws.
-    probe(
-        "exp", [](double x) { return std::exp(x); }, -800.0, 5.0);
-    probe(
-        "exp_small", [](double x) { return std::exp(x); }, -0.5, 0.5);
-    probe(
-        "log", [](double x) { return std::log(x); }, 0x1.0p-53, 1.0);
-    probe(
-        "log_wide", [](double x) { return std::log(x); }, 1e-300, 1e300);
-    probe(
-        "cos", [](double x) { return std::cos(x); }, 0.0, 6.283185307179586);
+    probe("exp", [](double x) { return std::exp(x); }, -800.0, 5.0);
+    probe("exp_small", [](double x) { return std::exp(x); }, -0.5, 0.5);
+    probe("log", [](double x) { return std::log(x); }, 0x1.0p-53, 1.0);
+    probe("log_wide", [](double x) { return std::log(x); }, 1e-300, 1e300);
+    probe("cos", [](double x) { return std::cos(x); }, 0.0, 6.283185307179586);
     return 0;
 }

@@ -10,8 +10,11 @@ I64_MAX = 2**63 - 1
 I64_MIN = -(2**63)
 
 WS = b" \t\n\r"
-UNICODE_WHITE_SPACE = set(range(0x09, 0x0E)) | {0x20, 0x85, 0xA0, 0x1680, 0x2028, 0x2029,
-                                                 0x202F, 0x205F, 0x3000} | set(range(0x2000, 0x200B))
+UNICODE_WHITE_SPACE = (
+    set(range(0x09, 0x0E))
+    | {0x20, 0x85, 0xA0, 0x1680, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000}
+    | set(range(0x2000, 0x200B))
+)
 
 FIELDS = {
     "GenSpec": ["seed", "bars", "start_price", "start_ts", "bar_secs", "regimes", "microstructure"],
@@ -21,11 +24,24 @@ FIELDS = {
 }
 # field -> decoding rule
 TYPES = {
-    "seed": "u64", "bars": "usize", "start_price": "f64", "start_ts": "i64", "bar_secs": "i64",
-    "regimes": "regimes", "microstructure": "Microstructure",
-    "kind": "kind", "len": "usize", "drift": "f64", "vol": "f64",
-    "book_depth": "usize", "spread_bps": "f64", "trade_rate": "f64", "funding": "funding",
-    "interval_bars": "usize", "base_rate": "f64", "sensitivity": "f64",
+    "seed": "u64",
+    "bars": "usize",
+    "start_price": "f64",
+    "start_ts": "i64",
+    "bar_secs": "i64",
+    "regimes": "regimes",
+    "microstructure": "Microstructure",
+    "kind": "kind",
+    "len": "usize",
+    "drift": "f64",
+    "vol": "f64",
+    "book_depth": "usize",
+    "spread_bps": "f64",
+    "trade_rate": "f64",
+    "funding": "funding",
+    "interval_bars": "usize",
+    "base_rate": "f64",
+    "sensitivity": "f64",
 }
 DEFAULTS = {"start_ts": 1700000000, "bar_secs": 3600, "funding": None}
 KINDS = ["trend", "range", "crash", "vol"]
@@ -68,11 +84,17 @@ def format_float(x):
         if e < 0:
             body = "0." + "0" * (-e - 1) + digits
         elif e < n - 1:
-            body = digits[: e + 1] + "." + digits[e + 1:]
+            body = digits[: e + 1] + "." + digits[e + 1 :]
         else:
             body = digits + "0" * (e - n + 1) + ".0"
     else:
-        body = digits[0] + ("." + digits[1:] if n >= 2 else "") + "e" + ("+" if e > 0 else "-") + str(abs(e))
+        body = (
+            digits[0]
+            + ("." + digits[1:] if n >= 2 else "")
+            + "e"
+            + ("+" if e > 0 else "-")
+            + str(abs(e))
+        )
     return sign + body
 
 
@@ -114,8 +136,15 @@ def describe_string(raw):
 
 def unprintable(cp):
     # The native code's own (free) choice beyond ASCII.
-    return (0x80 <= cp <= 0x9F or cp == 0xAD or 0x200B <= cp <= 0x200F or 0x2028 <= cp <= 0x202E
-            or 0x2060 <= cp <= 0x2064 or 0x2066 <= cp <= 0x2069 or cp == 0xFEFF)
+    return (
+        0x80 <= cp <= 0x9F
+        or cp == 0xAD
+        or 0x200B <= cp <= 0x200F
+        or 0x2028 <= cp <= 0x202E
+        or 0x2060 <= cp <= 0x2064
+        or 0x2066 <= cp <= 0x2069
+        or cp == 0xFEFF
+    )
 
 
 def describe(v):
@@ -172,7 +201,7 @@ class Lexer:
         if len(self.t) - self.i < 4:
             self.i = len(self.t)
             self.fail_here("EOF while parsing a string")
-        chunk = self.t[self.i:self.i + 4]
+        chunk = self.t[self.i : self.i + 4]
         self.i += 4
         if any(c not in b"0123456789abcdefABCDEF" for c in chunk):
             self.fail_here("invalid escape")
@@ -182,8 +211,16 @@ class Lexer:
         assert self.t[self.i] == ord('"')
         self.i += 1
         out = bytearray()
-        simple = {ord('"'): b'"', ord("\\"): b"\\", ord("/"): b"/", ord("b"): b"\b",
-                  ord("f"): b"\f", ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t"}
+        simple = {
+            ord('"'): b'"',
+            ord("\\"): b"\\",
+            ord("/"): b"/",
+            ord("b"): b"\b",
+            ord("f"): b"\f",
+            ord("n"): b"\n",
+            ord("r"): b"\r",
+            ord("t"): b"\t",
+        }
         while True:
             if self.i >= len(self.t):
                 self.fail_here("EOF while parsing a string")
@@ -444,7 +481,9 @@ class TextDecoder:
     def variant(self, raw):
         name = raw.decode("utf-8")
         if name not in KINDS:
-            self.lx.fail_here("unknown variant `%s`, expected one of `trend`, `range`, `crash`, `vol`" % name)
+            self.lx.fail_here(
+                "unknown variant `%s`, expected one of `trend`, `range`, `crash`, `vol`" % name
+            )
         return name
 
     def kind(self):
@@ -510,8 +549,11 @@ class TextDecoder:
             first = False
             key = lx.string().decode("utf-8")
             if key not in names:
-                self.record_error("unknown field `%s`, expected one of %s"
-                                  % (key, ", ".join("`%s`" % n for n in names)), "}")
+                self.record_error(
+                    "unknown field `%s`, expected one of %s"
+                    % (key, ", ".join("`%s`" % n for n in names)),
+                    "}",
+                )
             if key in got:
                 self.record_error("duplicate field `%s`" % key, "}")
             got[key] = None
@@ -538,8 +580,10 @@ class TextDecoder:
             elif name in DEFAULTS:
                 got[name] = DEFAULTS[name]
             else:
-                self.record_error("invalid length %d, expected struct %s with %d elements"
-                                  % (k, rec, len(names)), "]")
+                self.record_error(
+                    "invalid length %d, expected struct %s with %d elements" % (k, rec, len(names)),
+                    "]",
+                )
         c = lx.ws()
         if c == ord("]"):
             lx.i += 1
@@ -568,6 +612,7 @@ def parse_spec(text):
 
 
 # ---- the tree reader and decoding from a value --------------------------------
+
 
 def read_tree(text):
     """A whole JSON text as a tree; objects keep sorted keys, the last duplicate wins."""
@@ -616,7 +661,7 @@ def from_value(v, rec="GenSpec"):
         elif v[0] == "map":
             if len(v[1]) != 1:
                 fail("invalid value: map, expected map with a single key")
-            (raw, unit), = v[1].items()
+            ((raw, unit),) = v[1].items()
             name = raw.decode("utf-8")
         else:
             fail("invalid type: %s, expected string or map" % describe(v))
@@ -660,8 +705,10 @@ def from_value(v, rec="GenSpec"):
             for raw, member in v[1].items():
                 key = raw.decode("utf-8")
                 if key not in names:
-                    fail("unknown field `%s`, expected one of %s"
-                         % (key, ", ".join("`%s`" % n for n in names)))
+                    fail(
+                        "unknown field `%s`, expected one of %s"
+                        % (key, ", ".join("`%s`" % n for n in names))
+                    )
                 got[key] = field(key, member)
             for name in names:
                 if name not in got:
@@ -677,7 +724,10 @@ def from_value(v, rec="GenSpec"):
                 elif name in DEFAULTS:
                     got[name] = DEFAULTS[name]
                 else:
-                    fail("invalid length %d, expected struct %s with %d elements" % (k, rec, len(names)))
+                    fail(
+                        "invalid length %d, expected struct %s with %d elements"
+                        % (k, rec, len(names))
+                    )
             if len(items) > len(names):
                 fail("invalid length %d, expected fewer elements in array" % len(items))
             return got

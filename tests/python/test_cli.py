@@ -10,7 +10,6 @@ import sys
 from pathlib import Path
 
 import pytest
-
 import quarno_synth as qs
 
 REPO = Path(__file__).resolve().parents[2]

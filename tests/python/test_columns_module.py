@@ -8,7 +8,6 @@ import threading
 import time
 
 import pytest
-
 from quarno_synth import SynthError, _columns, generate
 
 SPEC = {

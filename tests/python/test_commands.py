@@ -4,7 +4,6 @@ the two data documents."""
 import json
 
 import pytest
-
 from quarno_synth._quarno_synth import Synth
 
 SPEC = {
@@ -63,8 +62,10 @@ VERSION_ANSWER = '{"version":"0.2.0"}'
             '{"cmd":"generate","spec":null}',
             envelope("parse: invalid type: null, expected struct GenSpec"),
         ),
-        ('{"cmd":"\\u00e9\\"\\\\\\u0007"}', '{"ok":false,"error":"bad spec: unknown cmd: '
-         '\u00e9\\"\\\\\\u0007"}'),
+        (
+            '{"cmd":"\\u00e9\\"\\\\\\u0007"}',
+            '{"ok":false,"error":"bad spec: unknown cmd: \u00e9\\"\\\\\\u0007"}',
+        ),
     ],
 )
 def test_answers_on_a_fresh_handle(text, answer):
@@ -154,8 +155,12 @@ def huge(bars=6, book_depth=3, trade_rate=2.5):
 # keeps answering.
 @pytest.mark.parametrize(
     "spec",
-    [huge(bars=10**15), huge(book_depth=10**15), huge(book_depth=2**64 - 1),
-     huge(bars=10**7, book_depth=1, trade_rate=1e9)],
+    [
+        huge(bars=10**15),
+        huge(book_depth=10**15),
+        huge(book_depth=2**64 - 1),
+        huge(bars=10**7, book_depth=1, trade_rate=1e9),
+    ],
     ids=["bars", "book_depth", "book_depth_max", "trades"],
 )
 @pytest.mark.parametrize("name", ["generate", "generate_stream"])

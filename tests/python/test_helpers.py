@@ -7,7 +7,6 @@ from importlib import resources
 from pathlib import Path
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth.columns import result_columns
 from quarno_synth.schedule import RegimeSpan, regime_spans

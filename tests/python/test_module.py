@@ -13,7 +13,6 @@ import threading
 import types
 
 import pytest
-
 from quarno_synth import _quarno_synth
 from quarno_synth._quarno_synth import Synth
 
@@ -41,7 +40,7 @@ def run_in_thread(target):
     def body():
         try:
             outcome["value"] = target()
-        except BaseException as exc:  # noqa: BLE001 - handed back to the test
+        except BaseException as exc:
             outcome["error"] = exc
 
     thread = threading.Thread(target=body)

@@ -13,7 +13,6 @@ import threading
 import time
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth import files
 

@@ -8,7 +8,6 @@ import re
 
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
-
 from quarno_synth._quarno_synth import Synth
 
 PROPERTY_SETTINGS = settings(
@@ -43,7 +42,8 @@ READER_MESSAGE = re.compile(
 )
 DECODER_MESSAGE = re.compile(
     r"invalid type: .+, expected .+|invalid value: .+, expected .+|unknown field `.*`, expected .+"
-    r"|missing field `\w+`|invalid length \d+, expected .+|unknown variant `.*`, expected one of .+",
+    r"|missing field `\w+`|invalid length \d+, expected .+"
+    r"|unknown variant `.*`, expected one of .+",
     re.S,
 )
 
@@ -163,10 +163,40 @@ def test_generated_specs_answer_their_documents(spec, shape):
 
 # --- mutated commands -----------------------------------------------------------------
 
-PIECES = ['"', "\\", "{", "}", "[", "]", ",", ":", " ", "\n", "-", ".", "e", "0", "7", "null",
-          "true", '"cmd"', '"spec"', '"set_spec"', '"generate"', '"generate_stream"',
-          '"version"', '"kind"', '"len"', '"bars"', '"funding"', "\\u0000", "\\ud800", "\x01",
-          "é", "€"]
+PIECES = [
+    '"',
+    "\\",
+    "{",
+    "}",
+    "[",
+    "]",
+    ",",
+    ":",
+    " ",
+    "\n",
+    "-",
+    ".",
+    "e",
+    "0",
+    "7",
+    "null",
+    "true",
+    '"cmd"',
+    '"spec"',
+    '"set_spec"',
+    '"generate"',
+    '"generate_stream"',
+    '"version"',
+    '"kind"',
+    '"len"',
+    '"bars"',
+    '"funding"',
+    "\\u0000",
+    "\\ud800",
+    "\x01",
+    "é",
+    "€",
+]
 
 
 @st.composite
@@ -247,8 +277,10 @@ def test_arbitrary_text_is_answered_as_json(text):
 
 # --- constructor text ---------------------------------------------------------------
 
-WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + (
-    "\u2028\u2029\u202f\u205f\u3000"
+WHITE_SPACE = (
+    "\t\n\x0b\x0c\r \x85\xa0\u1680"
+    + "".join(map(chr, range(0x2000, 0x200B)))
+    + ("\u2028\u2029\u202f\u205f\u3000")
 )
 LOOKALIKES = "\x00\x1c\x1d\x1e\x1f\u180e\u200b\u2060\ufeff"
 
@@ -270,8 +302,11 @@ def trim(text):
 bodies = st.one_of(
     st.sampled_from(["", "{}", "{ }", "[", "\n[", compact(BASE_SPEC), compact(BASE_SPEC) + " 1"]),
     st.text(alphabet=st.sampled_from(WHITE_SPACE + LOOKALIKES + '{}[]"01 a:,'), max_size=12),
-    st.builds(lambda a, b: a + compact(BASE_SPEC) + b, st.text(LOOKALIKES, max_size=2),
-              st.text(LOOKALIKES, max_size=2)),
+    st.builds(
+        lambda a, b: a + compact(BASE_SPEC) + b,
+        st.text(LOOKALIKES, max_size=2),
+        st.text(LOOKALIKES, max_size=2),
+    ),
 )
 
 

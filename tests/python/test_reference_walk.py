@@ -8,7 +8,6 @@ import math
 import random
 
 import pytest
-
 from quarno_synth import Synth
 
 MASK = (1 << 64) - 1
@@ -87,7 +86,9 @@ def num(x):
         if e < n - 1:
             return sign + ds[: e + 1] + "." + ds[e + 1 :]
         return sign + ds + "0" * (e - n + 1) + ".0"
-    return sign + ds[0] + ("." + ds[1:] if n > 1 else "") + "e" + ("+" if e > 0 else "-") + str(abs(e))
+    return (
+        sign + ds[0] + ("." + ds[1:] if n > 1 else "") + "e" + ("+" if e > 0 else "-") + str(abs(e))
+    )
 
 
 def exp(x):
@@ -108,7 +109,11 @@ def log(x):
 def div(a, b):
     """IEEE division: a zero divisor gives an infinity or NaN."""
     if b == 0:
-        return math.nan if a == 0 or math.isnan(a) else math.copysign(math.inf, a) * math.copysign(1.0, b)
+        return (
+            math.nan
+            if a == 0 or math.isnan(a)
+            else math.copysign(math.inf, a) * math.copysign(1.0, b)
+        )
     return a / b
 
 
@@ -182,7 +187,7 @@ def run(spec):
                 seq += 1
         point = None
         if funding and (j + 1) % funding["interval_bars"] == 0:
-            window = history[-funding["interval_bars"]:]
+            window = history[-funding["interval_bars"] :]
             total = window[0]
             for r in window[1:]:
                 total = total + r
@@ -199,17 +204,27 @@ def run(spec):
 
 
 def candle_text(c):
-    return ('{"ts":%d,"open":%s,"high":%s,"low":%s,"close":%s,"volume":%s}'
-            % (c["ts"], *(num(round8(c[k])) for k in ("open", "high", "low", "close", "volume"))))
+    return '{"ts":%d,"open":%s,"high":%s,"low":%s,"close":%s,"volume":%s}' % (
+        c["ts"],
+        *(num(round8(c[k])) for k in ("open", "high", "low", "close", "volume")),
+    )
 
 
 def book_text(ts, sides):
-    lv = lambda levels: ",".join('{"price":%s,"qty":%s}' % (num(round8(p)), num(round8(q))) for p, q in levels)
+    lv = lambda levels: ",".join(
+        '{"price":%s,"qty":%s}' % (num(round8(p)), num(round8(q))) for p, q in levels
+    )
     return '{"ts":%d,"bids":[%s],"asks":[%s]}' % (ts, lv(sides["bids"]), lv(sides["asks"]))
 
 
 def trade_text(t):
-    return '{"ts":%d,"seq":%d,"price":%s,"qty":%s,"side":"%s"}' % (t[0], t[1], num(round8(t[2])), num(round8(t[3])), t[4])
+    return '{"ts":%d,"seq":%d,"price":%s,"qty":%s,"side":"%s"}' % (
+        t[0],
+        t[1],
+        num(round8(t[2])),
+        num(round8(t[3])),
+        t[4],
+    )
 
 
 def funding_text(point):
@@ -241,9 +256,14 @@ def spec(seed, bars, regimes, depth=3, spread=5.0, rate=2.0, funding=None, **ext
     micro = {"book_depth": depth, "spread_bps": spread, "trade_rate": rate}
     if funding:
         micro["funding"] = funding
-    return {"seed": seed, "bars": bars, "start_price": extra.pop("start_price", 100.0),
-            "regimes": [{"kind": k, "len": n, "drift": d, "vol": v} for k, n, d, v in regimes],
-            "microstructure": micro, **extra}
+    return {
+        "seed": seed,
+        "bars": bars,
+        "start_price": extra.pop("start_price", 100.0),
+        "regimes": [{"kind": k, "len": n, "drift": d, "vol": v} for k, n, d, v in regimes],
+        "microstructure": micro,
+        **extra,
+    }
 
 
 NUMERIC = '{"ok":false,"error":"numeric: price walk produced a non-finite value"}'
@@ -260,22 +280,47 @@ def expected(spec, shape):
 FUNDING = {"interval_bars": 8, "base_rate": 0.0001, "sensitivity": 0.5}
 
 SPECS = {
-    "every_kind": spec(7, 40, [("trend", 10, 0.001, 0.02), ("range", 10, 0.3, 0.01),
-                               ("crash", 10, -0.02, 0.03), ("vol", 10, 0.0, 0.05)],
-                       funding=FUNDING),
+    "every_kind": spec(
+        7,
+        40,
+        [
+            ("trend", 10, 0.001, 0.02),
+            ("range", 10, 0.3, 0.01),
+            ("crash", 10, -0.02, 0.03),
+            ("vol", 10, 0.0, 0.05),
+        ],
+        funding=FUNDING,
+    ),
     "two_ranges": spec(1, 12, [("range", 6, 0.5, 0.02), ("range", 6, 0.8, 0.02)], depth=1, rate=0),
-    "short_ranges": spec(4, 9, [("range", 1, 0.9, 0.03), ("range", 2, 0.9, 0.03),
-                                ("range", 3, 2.5, 0.03), ("range", 3, -0.4, 0.03)],
-                         funding={"interval_bars": 3, "base_rate": 0.0, "sensitivity": 2.0}),
-    "tiny_prices": spec(99, 25, [("vol", 25, 0.0, 0.3)], depth=8, rate=0.3, start_price=0.0001,
-                        funding={"interval_bars": 1, "base_rate": 0.0, "sensitivity": 1e-4}),
+    "short_ranges": spec(
+        4,
+        9,
+        [
+            ("range", 1, 0.9, 0.03),
+            ("range", 2, 0.9, 0.03),
+            ("range", 3, 2.5, 0.03),
+            ("range", 3, -0.4, 0.03),
+        ],
+        funding={"interval_bars": 3, "base_rate": 0.0, "sensitivity": 2.0},
+    ),
+    "tiny_prices": spec(
+        99,
+        25,
+        [("vol", 25, 0.0, 0.3)],
+        depth=8,
+        rate=0.3,
+        start_price=0.0001,
+        funding={"interval_bars": 1, "base_rate": 0.0, "sensitivity": 1e-4},
+    ),
     "exponent_prices": spec(3, 6, [("vol", 6, 0.0, 0.2)], depth=2, start_price=1.5e-7),
-    "flat_walk": spec(0, 5, [("trend", 5, 0.0, 0.0)], spread=0.0, rate=4.0,
-                      start_ts=-3600, bar_secs=60),
+    "flat_walk": spec(
+        0, 5, [("trend", 5, 0.0, 0.0)], spread=0.0, rate=4.0, start_ts=-3600, bar_secs=60
+    ),
     "zero_vol_moves": spec(12, 8, [("trend", 4, 0.002, 0.0), ("range", 4, 0.5, -0.0)], rate=1.0),
     "deep_book": spec(8, 3, [("vol", 3, 0.0, 0.01)], depth=70, rate=0.0),
-    "heavy_trading": spec(18446744073709551615, 6, [("trend", 6, -0.001, 0.01)], depth=2,
-                          rate=800.0),
+    "heavy_trading": spec(
+        18446744073709551615, 6, [("trend", 6, -0.001, 0.01)], depth=2, rate=800.0
+    ),
     "rate_at_poisson_edge": spec(21, 4, [("vol", 4, 0.0, 0.01)], depth=1, rate=745.2),
     "rate_subnormal": spec(22, 6, [("vol", 6, 0.0, 0.01)], depth=1, rate=5e-324),
     "rate_negative_zero": spec(23, 3, [("vol", 3, 0.0, 0.01)], depth=1, rate=-0.0),
@@ -283,29 +328,55 @@ SPECS = {
     "large_prices": spec(5, 10, [("trend", 10, 0.01, 0.1)], depth=4, start_price=123456789.125),
     "crash_up_drift": spec(6, 8, [("crash", 8, 0.02, 0.04)], funding=FUNDING),
     "funding_every_bar_negative_zero": spec(
-        9, 6, [("trend", 6, -0.0, 0.0)], depth=1, rate=0,
-        funding={"interval_bars": 1, "base_rate": -0.0, "sensitivity": 0.0}),
-    "funding_longer_than_run": spec(10, 5, [("vol", 5, 0.0, 0.02)],
-                                    funding={"interval_bars": 6, "base_rate": 0.1,
-                                             "sensitivity": 1.0}),
-    "funding_rate_overflows": spec(11, 4, [("vol", 4, 0.0, 0.02)], depth=1,
-                                   funding={"interval_bars": 2, "base_rate": 1e308,
-                                            "sensitivity": 1e308}),
-    "single_bar_at_i64_max": spec(13, 1, [("crash", 1, 0.01, 0.02)],
-                                  start_ts=9223372036854775807, bar_secs=9223372036854775807),
-    "bars_at_i64_min": spec(14, 3, [("vol", 3, 0.0, 0.02)], start_ts=-9223372036854775808,
-                            bar_secs=4611686018427387903),
+        9,
+        6,
+        [("trend", 6, -0.0, 0.0)],
+        depth=1,
+        rate=0,
+        funding={"interval_bars": 1, "base_rate": -0.0, "sensitivity": 0.0},
+    ),
+    "funding_longer_than_run": spec(
+        10,
+        5,
+        [("vol", 5, 0.0, 0.02)],
+        funding={"interval_bars": 6, "base_rate": 0.1, "sensitivity": 1.0},
+    ),
+    "funding_rate_overflows": spec(
+        11,
+        4,
+        [("vol", 4, 0.0, 0.02)],
+        depth=1,
+        funding={"interval_bars": 2, "base_rate": 1e308, "sensitivity": 1e308},
+    ),
+    "single_bar_at_i64_max": spec(
+        13,
+        1,
+        [("crash", 1, 0.01, 0.02)],
+        start_ts=9223372036854775807,
+        bar_secs=9223372036854775807,
+    ),
+    "bars_at_i64_min": spec(
+        14, 3, [("vol", 3, 0.0, 0.02)], start_ts=-9223372036854775808, bar_secs=4611686018427387903
+    ),
     # The close underflows to 0 and the walk stays there; a deep spread overflows.
-    "close_underflows": spec(15, 6, [("crash", 6, 400.0, 0.01)], start_price=1e-300,
-                             funding={"interval_bars": 2, "base_rate": 0.0, "sensitivity": 1.0}),
-    "spread_overflows": spec(16, 3, [("trend", 3, 0.5, 0.0)], depth=2, spread=30000.0,
-                             start_price=1e299),
+    "close_underflows": spec(
+        15,
+        6,
+        [("crash", 6, 400.0, 0.01)],
+        start_price=1e-300,
+        funding={"interval_bars": 2, "base_rate": 0.0, "sensitivity": 1.0},
+    ),
+    "spread_overflows": spec(
+        16, 3, [("trend", 3, 0.5, 0.0)], depth=2, spread=30000.0, start_price=1e299
+    ),
     "wide_spread_negative_bids": spec(17, 4, [("vol", 4, 0.0, 0.01)], spread=30000.0),
     # Rounding a price above about 1.8e300 overflows; the check saw finite values.
-    "prices_beyond_rounding": spec(18, 2, [("trend", 2, 0.0, 0.0)], depth=1, spread=0.0,
-                                   start_price=1e305),
-    "range_from_zero": spec(19, 4, [("crash", 2, 800.0, 0.01), ("range", 2, 0.1, 0.01)],
-                            start_price=1e-300),
+    "prices_beyond_rounding": spec(
+        18, 2, [("trend", 2, 0.0, 0.0)], depth=1, spread=0.0, start_price=1e305
+    ),
+    "range_from_zero": spec(
+        19, 4, [("crash", 2, 800.0, 0.01), ("range", 2, 0.1, 0.01)], start_price=1e-300
+    ),
     "drift_overflows": spec(20, 3, [("trend", 3, 800.0, 0.01)]),
     "late_overflow": spec(25, 4, [("vol", 3, 0.0, 0.01), ("trend", 1, 710.0, 0.0)]),
 }
@@ -318,18 +389,28 @@ def test_module_matches_reference_model(name, shape):
     assert got == expected(SPECS[name], shape)
 
 
-@pytest.mark.parametrize("name, fails", [("drift_overflows", True), ("range_from_zero", True),
-                                         ("late_overflow", True), ("close_underflows", False),
-                                         ("prices_beyond_rounding", False)])
+@pytest.mark.parametrize(
+    "name, fails",
+    [
+        ("drift_overflows", True),
+        ("range_from_zero", True),
+        ("late_overflow", True),
+        ("close_underflows", False),
+        ("prices_beyond_rounding", False),
+    ],
+)
 def test_model_reaches_the_edges_it_is_meant_to(name, fails):
     assert (expected(SPECS[name], "generate") == NUMERIC) == fails
 
 
 def test_crash_ignores_the_sign_of_drift():
-    down = dict(SPECS["crash_up_drift"], regimes=[{"kind": "crash", "len": 8, "drift": -0.02,
-                                                   "vol": 0.04}])
-    answers = {Synth("").command(json.dumps({"cmd": "generate", "spec": s}))
-               for s in (down, SPECS["crash_up_drift"])}
+    down = dict(
+        SPECS["crash_up_drift"], regimes=[{"kind": "crash", "len": 8, "drift": -0.02, "vol": 0.04}]
+    )
+    answers = {
+        Synth("").command(json.dumps({"cmd": "generate", "spec": s}))
+        for s in (down, SPECS["crash_up_drift"])
+    }
     assert len(answers) == 1
 
 
@@ -337,20 +418,34 @@ def random_spec(rnd):
     """A small spec with values the spec reader converts exactly (at most ten
     significant digits, small exponents), so the model's floats are the module's."""
     pick = rnd.choice
-    regimes = [(pick(["trend", "range", "crash", "vol"]), rnd.randint(1, 5),
-                pick([0.0, -0.0, 0.001, -0.01, 0.4, -2.0, round(rnd.uniform(-1, 1), 6)]),
-                pick([0.0, -0.0, 0.01, 0.5, 3.0, round(rnd.uniform(0, 1), 6)]))
-               for _ in range(rnd.randint(1, 4))]
+    regimes = [
+        (
+            pick(["trend", "range", "crash", "vol"]),
+            rnd.randint(1, 5),
+            pick([0.0, -0.0, 0.001, -0.01, 0.4, -2.0, round(rnd.uniform(-1, 1), 6)]),
+            pick([0.0, -0.0, 0.01, 0.5, 3.0, round(rnd.uniform(0, 1), 6)]),
+        )
+        for _ in range(rnd.randint(1, 4))
+    ]
     funding = None
     if rnd.random() < 0.6:
-        funding = {"interval_bars": pick([1, 2, 3, 7, 50]),
-                   "base_rate": pick([0.0, -0.0, 0.0001, -1e-9]),
-                   "sensitivity": pick([0.0, -0.0, 0.5, -3.0])}
-    return spec(rnd.getrandbits(64), sum(r[1] for r in regimes), regimes,
-                depth=rnd.randint(1, 5), spread=pick([0.0, 2.0, 30000.0, round(rnd.uniform(0, 50), 4)]),
-                rate=pick([0.0, 1e-300, 0.2, 3.0, 746.0, round(rnd.uniform(0, 9), 5)]),
-                funding=funding, start_price=pick([100.0, 1e-6, 5e-324, 123456.789, 1e15]),
-                start_ts=pick([1700000000, -7, 0]), bar_secs=pick([1, 60, 3600]))
+        funding = {
+            "interval_bars": pick([1, 2, 3, 7, 50]),
+            "base_rate": pick([0.0, -0.0, 0.0001, -1e-9]),
+            "sensitivity": pick([0.0, -0.0, 0.5, -3.0]),
+        }
+    return spec(
+        rnd.getrandbits(64),
+        sum(r[1] for r in regimes),
+        regimes,
+        depth=rnd.randint(1, 5),
+        spread=pick([0.0, 2.0, 30000.0, round(rnd.uniform(0, 50), 4)]),
+        rate=pick([0.0, 1e-300, 0.2, 3.0, 746.0, round(rnd.uniform(0, 9), 5)]),
+        funding=funding,
+        start_price=pick([100.0, 1e-6, 5e-324, 123456.789, 1e15]),
+        start_ts=pick([1700000000, -7, 0]),
+        bar_secs=pick([1, 60, 3600]),
+    )
 
 
 @pytest.mark.parametrize("seed", range(8))

@@ -12,7 +12,6 @@ import time
 import warnings
 
 import pytest
-
 import quarno_synth as qs
 
 pytest.importorskip("pyarrow.parquet")

@@ -7,7 +7,6 @@ import sys
 from pathlib import Path
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth.writers import write_tables
 
@@ -18,7 +17,10 @@ pq = pytest.importorskip("pyarrow.parquet")
 
 GOLDEN = {
     r["name"]: r["spec"]
-    for r in map(json.loads, (Path(__file__).parents[1] / "golden" / "specs.jsonl").open())
+    for r in map(
+        json.loads,
+        (Path(__file__).parents[1] / "golden" / "specs.jsonl").read_text("utf-8").splitlines(),
+    )
 }
 
 
@@ -173,7 +175,7 @@ def test_a_run_failing_part_way_raises_after_the_batches_before(tmp_path):
     with pytest.raises(qs.SynthError, match="^numeric: price walk produced a non-finite value$"):
         next(batches)
     seen = []
-    note = lambda *bars: seen.append(bars)  # noqa: E731
+    note = lambda *bars: seen.append(bars)
     for fmt in ("csv", "parquet"):
         out = tmp_path / fmt
         paths = {t: out / f"{t}.{fmt}" for t in TABLES}

@@ -8,10 +8,9 @@
 #include "base/result.hpp"
 #include "spec/error.hpp"
 #include "spec/model.hpp"
+#include "synth/version.hpp"
 
 namespace synth {
-
-inline constexpr std::string_view kVersion = "0.2.0";
 
 namespace protocol {
 

@@ -15,7 +15,7 @@ Err(E) -> Err<E>;
 
 template <class T, class E>
 class Result {
-public:
+  public:
     Result(T value) : data_(std::in_place_index<0>, std::move(value)) {}
     template <class F>
     Result(Err<F> err) : data_(std::in_place_index<1>, std::move(err.error)) {}
@@ -30,7 +30,7 @@ public:
     const E& error() const& { return std::get<1>(data_); }
     E&& error() && { return std::get<1>(std::move(data_)); }
 
-private:
+  private:
     std::variant<T, E> data_;
 };
 

@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
 
-bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
 
 // True when significand * 10 + digit no longer fits 64 bits.
 bool overflows(std::uint64_t significand, unsigned digit) {
@@ -140,7 +142,8 @@ Result<std::string, JsonError> Lexer::read_string() {
         char c = text_[index_++];
         if (c == '"') return out;
         if (c != '\\') {
-            return Err{error_here("control character (\\u0000-\\u001F) found while parsing a string")};
+            return Err{
+                error_here("control character (\\u0000-\\u001F) found while parsing a string")};
         }
         if (auto escaped = read_escape(out); !escaped) return Err{std::move(escaped).error()};
         run = index_;
@@ -168,16 +171,34 @@ Result<Unit, JsonError> Lexer::read_escape(std::string& out) {
     if (index_ >= text_.size()) return Err{error_here("EOF while parsing a string")};
     char c = text_[index_++];
     switch (c) {
-        case '"': out.push_back('"'); return Unit{};
-        case '\\': out.push_back('\\'); return Unit{};
-        case '/': out.push_back('/'); return Unit{};
-        case 'b': out.push_back('\b'); return Unit{};
-        case 'f': out.push_back('\f'); return Unit{};
-        case 'n': out.push_back('\n'); return Unit{};
-        case 'r': out.push_back('\r'); return Unit{};
-        case 't': out.push_back('\t'); return Unit{};
-        case 'u': break;
-        default: return Err{error_here("invalid escape")};
+        case '"':
+            out.push_back('"');
+            return Unit{};
+        case '\\':
+            out.push_back('\\');
+            return Unit{};
+        case '/':
+            out.push_back('/');
+            return Unit{};
+        case 'b':
+            out.push_back('\b');
+            return Unit{};
+        case 'f':
+            out.push_back('\f');
+            return Unit{};
+        case 'n':
+            out.push_back('\n');
+            return Unit{};
+        case 'r':
+            out.push_back('\r');
+            return Unit{};
+        case 't':
+            out.push_back('\t');
+            return Unit{};
+        case 'u':
+            break;
+        default:
+            return Err{error_here("invalid escape")};
     }
     auto first = read_hex4();
     if (!first) return Err{std::move(first).error()};

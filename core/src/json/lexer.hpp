@@ -26,7 +26,7 @@ inline constexpr int kEnd = -1;
 inline constexpr int kNestingBudget = 128;
 
 class Lexer {
-public:
+  public:
     explicit Lexer(std::string_view text) : text_(text) {}
 
     std::size_t index() const { return index_; }
@@ -66,7 +66,7 @@ public:
     // After the value only whitespace may follow.
     Result<Unit, JsonError> finish();
 
-private:
+  private:
     Result<Unit, JsonError> read_escape(std::string& out);
     Result<std::uint16_t, JsonError> read_hex4();
     Result<Number, JsonError> read_float(bool negative, std::uint64_t significand,

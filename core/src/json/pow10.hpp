@@ -4,6 +4,7 @@
 
 namespace synth::json {
 
+// clang-format off: ten powers a line, so a power's place is easy to find
 inline constexpr double kPow10[309] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
     1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19,
@@ -37,5 +38,6 @@ inline constexpr double kPow10[309] = {
     1e290, 1e291, 1e292, 1e293, 1e294, 1e295, 1e296, 1e297, 1e298, 1e299,
     1e300, 1e301, 1e302, 1e303, 1e304, 1e305, 1e306, 1e307, 1e308,
 };
+// clang-format on
 
 }  // namespace synth::json

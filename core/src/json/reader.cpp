@@ -11,7 +11,7 @@ using Status = Result<Unit, JsonError>;
 // Values are built in place in their final slot, so no tree is moved around
 // while it is being read.
 class TreeBuilder {
-public:
+  public:
     explicit TreeBuilder(std::string_view text) : lex_(text) {}
 
     Status document(JsonValue& out) {
@@ -19,7 +19,7 @@ public:
         return lex_.finish();
     }
 
-private:
+  private:
     Status parse_value(JsonValue& out) {
         const int c = lex_.skip_whitespace();
         switch (c) {
@@ -50,9 +50,15 @@ private:
             if (!number) return Err{std::move(number).error()};
             const Number& n = number.value();
             switch (n.kind) {
-                case Number::Kind::u64: out.data = n.u; break;
-                case Number::Kind::i64: out.data = n.i; break;
-                case Number::Kind::f64: out.data = n.f; break;
+                case Number::Kind::u64:
+                    out.data = n.u;
+                    break;
+                case Number::Kind::i64:
+                    out.data = n.i;
+                    break;
+                case Number::Kind::f64:
+                    out.data = n.f;
+                    break;
             }
             return Unit{};
         }

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import contextlib
-from typing import Iterator
+from collections.abc import Iterator
 
 from .._optional import require
 from .errors import SweepError

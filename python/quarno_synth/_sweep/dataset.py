@@ -5,8 +5,9 @@ from __future__ import annotations
 import concurrent.futures as cf
 import os
 import warnings
+from collections.abc import Iterable, Sequence
 from pathlib import Path
-from typing import Any, Iterable, Sequence
+from typing import Any
 
 from .._optional import require
 from .._options import sweep_option_error

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Callable
+from collections.abc import Callable
 
 # Called with (runs done, runs in the sweep) as runs finish.
 OnRuns = Callable[[int, int], None]

@@ -8,9 +8,10 @@ import contextlib
 import multiprocessing
 import os
 import signal
+from collections.abc import Mapping
 from concurrent.futures.process import BrokenProcessPool
 from pathlib import Path
-from typing import Any, Mapping
+from typing import Any
 
 from .errors import OnRuns, SweepFailed
 from .manifest import library_version, writer_version
@@ -65,7 +66,8 @@ def _default_workers(executor: cf.Executor | None, max_workers: int | None) -> i
     if client is not None:
         with contextlib.suppress(Exception):
             workers = client.scheduler_info(n_workers=-1)["workers"].values()
-            return max(1, sum(worker.get("nthreads", 1) for worker in workers))
+            threads: int = sum(worker.get("nthreads", 1) for worker in workers)
+            return max(1, threads)
     found: int | None = getattr(executor, "_max_workers", None)
     return found or os.cpu_count() or 1
 

@@ -10,13 +10,14 @@ from __future__ import annotations
 import contextlib
 import json
 import os
+from collections.abc import Iterator, Mapping
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any
 
+from .._atomic import remove_stale
 from .._optional import require
 from .._quarno_synth import __version__
 from .._schema import TABLES
-from .._atomic import remove_stale
 from ..files import replacing
 from .errors import SweepError
 from .plan import Run
@@ -177,7 +178,8 @@ def check_directory(root: Path, head: dict[str, Any], runs: list[Run]) -> dict[s
             f"'{root}' holds another sweep (its {MANIFEST} lists other runs or settings): "
             "choose a new directory"
         )
-    return found
+    same: dict[str, Any] = found
+    return same
 
 
 @contextlib.contextmanager

@@ -4,8 +4,9 @@ from __future__ import annotations
 
 import copy
 import operator
+from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any, Mapping, Sequence
+from typing import Any
 
 from .._spec_text import (
     SPEC_FIELDS,

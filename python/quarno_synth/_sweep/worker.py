@@ -12,9 +12,10 @@ import select
 import signal
 import threading
 import time
+from collections.abc import Iterator, Mapping
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any
 
 from .._atomic import remove_stale, sync_directory
 from .._memory import SWEEP_OUT_OF_MEMORY
@@ -112,7 +113,9 @@ def _unreadable(paths: Mapping[str, Path]) -> tuple[dict[str, int], str | None]:
     return rows, None
 
 
-def _one_run(task: Task, partition: str, spec: str, recorded: Mapping | None) -> dict[str, Any]:
+def _one_run(
+    task: Task, partition: str, spec: str, recorded: Mapping[str, Any] | None
+) -> dict[str, Any]:
     root = Path(task.root)
     paths = {table: root / table / partition / PART_FILE for table in TABLES}
     remade = None

@@ -12,7 +12,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import Callable, Sequence
+from collections.abc import Callable, Sequence
 
 from .. import _json
 from .._memory import OUT_OF_MEMORY

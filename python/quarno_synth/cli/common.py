@@ -5,8 +5,9 @@ from __future__ import annotations
 
 import argparse
 import sys
+from collections.abc import Callable
 from pathlib import Path
-from typing import Callable, NoReturn
+from typing import NoReturn
 
 from .._spec_text import bad_byte
 from ..api import generate_text

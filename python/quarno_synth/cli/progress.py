@@ -6,7 +6,6 @@ import sys
 import time
 from typing import TextIO
 
-
 # Redraw at most this often while bars come in.
 _REDRAW_SECS = 0.1
 
@@ -32,7 +31,7 @@ class Progress:
         self._shown_at = 0.0
 
     @classmethod
-    def for_terminal(cls, stream: TextIO | None = None) -> "Progress":
+    def for_terminal(cls, stream: TextIO | None = None) -> Progress:
         stream = stream if stream is not None else sys.stderr
         try:
             enabled = stream.isatty()

@@ -6,7 +6,7 @@ from __future__ import annotations
 import contextlib
 import signal
 import threading
-from typing import Iterator
+from collections.abc import Iterator
 
 # 128 + SIGTERM, as a shell reports a process that SIGTERM ended
 TERMINATED_STATUS = 128 + signal.SIGTERM
