@@ -11,6 +11,8 @@ std::uint64_t current_thread_number() {
     return number;
 }
 
+// The texts below ("unsendable", "ThreadId(n)", "assertion `left == right` failed") are a
+// frozen part of the protocol, pinned by tests: docs/protocol.md lists them.
 bool check_owner_thread(std::uint64_t owner) {
     const std::uint64_t caller = current_thread_number();
     if (caller == owner) return true;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the tests need and runs every test: the C++ unit tests (release
-# and AddressSanitizer+UBSan builds, through ctest) and the Python suite against
-# the installed wheel.
+# The complete gate (CI and the README run it): installs what the tests need and
+# runs every test: the C++ unit tests (release and AddressSanitizer+UBSan builds,
+# through ctest), the golden digests in every build flavour and on aarch64, the
+# fuzz targets, the Python suite against the installed wheel (also under ASan),
+# lint, format, types and the documentation with its examples. The quick tier
+# for development is scripts/test_quick.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +25,10 @@ wheel=$(ls build/wheel/quarno_synth-*.whl)
 python3 -m pip install -q "$wheel[test,all]"
 python3 -m pip install -q --force-reinstall --no-deps "$wheel"
 abi3audit --strict --report "$wheel"
+# Lint, format, type and documentation tools: the dependency groups of pyproject.toml.
+python3 -m pip install -q --group lint --group docs
+bash scripts/lint.sh
+bash scripts/docs.sh
 
 jobs=$(nproc)
 for variant in release asan; do

@@ -6,7 +6,7 @@ from .arrays import generate_arrays
 from .errors import SynthError
 from .examples import EXAMPLES, example_spec, example_text
 from .frames import generate_arrow, generate_frames, generate_polars, iter_batches
-from .plot import plot
+from .plot import plot, plot_run
 from .sweep import generate_dataset
 from .tables import to_arrow, to_pandas, to_polars
 from .writers import write_csv, write_parquet
@@ -28,6 +28,7 @@ __all__ = [
     "iter_batches",
     "open_synth",
     "plot",
+    "plot_run",
     "to_arrow",
     "to_pandas",
     "to_polars",

@@ -50,7 +50,23 @@ def _command_with_spec(cmd: str, spec: Spec) -> str:
 
 
 def validate(spec: Spec) -> None:
-    """Return None when ``spec`` is a valid spec, else raise SynthError with the reason."""
+    """Check a spec without running it.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text (str or UTF-8 bytes).
+
+    Raises
+    ------
+    SynthError
+        The reason the spec is rejected; a text's errors carry a line and column.
+
+    Examples
+    --------
+    >>> qs.validate(qs.example_spec("calm_trend")) is None
+    True
+    """
     if is_text(spec):
         open_synth(spec)  # reading a text validates it
     else:
@@ -63,11 +79,31 @@ def generate_text(spec: Spec, *, stream: bool = False) -> str:
 
 
 def generate(spec: Spec, *, stream: bool = False) -> dict[str, Any]:
-    """Generate a run and return the parsed document.
+    """Generate a run and return the parsed response document.
 
-    ``spec`` is a dict (or list, the array form) or a JSON text. The result is the grouped
-    document {"candles", "book_snapshots", "trades"[, "funding"]}, or {"events"} when
-    ``stream`` is true. Raises SynthError with the rendered error on any failure.
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    stream
+        The event stream document instead of the grouped one.
+
+    Returns
+    -------
+    dict
+        The grouped document {"candles", "book_snapshots", "trades"[, "funding"]}, or
+        {"events"} when ``stream`` is true.
+
+    Raises
+    ------
+    SynthError
+        The rendered error, for a rejected spec or a failed run.
+
+    Examples
+    --------
+    >>> doc = qs.generate(qs.example_spec("deep_book"))
+    >>> len(doc["candles"]), len(doc["book_snapshots"][0]["bids"])
+    (600, 50)
     """
     document: dict[str, Any] = _json.loads(generate_text(spec, stream=stream))
     return document

@@ -103,9 +103,31 @@ def _pandas_tables(pd: Any, np: Any, raw: RawColumns, book: str) -> dict[str, An
 def generate_frames(spec: Spec, *, book: str = "long") -> dict[str, Any]:
     """Run ``spec`` and return the DataFrames "candles", "trades", "book" and "funding".
 
-    The same frames as ``to_pandas(generate(spec))``, made without the JSON document;
-    ``book="wide"`` gives the book one row per bar (columns ``ts, bid_price_0, bid_qty_0,
-    ..., ask_qty_{d-1}``). Most columns share the memory of the native run.
+    The same frames as ``to_pandas(generate(spec))``, made without the JSON document; most
+    columns share the memory of the native run.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    book
+        "long": one row per level and side; "wide": one row per bar (columns ``ts,
+        bid_price_0, bid_qty_0, ..., ask_qty_{d-1}``).
+
+    Returns
+    -------
+    dict of str to pandas.DataFrame
+
+    Raises
+    ------
+    SynthError
+        The spec is rejected, or the run fails.
+
+    Examples
+    --------
+    >>> frames = qs.generate_frames(qs.example_spec("calm_trend"))
+    >>> frames["candles"].columns.tolist()
+    ['ts', 'open', 'high', 'low', 'close', 'volume']
     """
     check_book(book)
     pd = require("pandas", "pandas", "generate_frames")

@@ -1,13 +1,30 @@
-"""Chart of a run: candlesticks, volume, funding rate and the regime schedule (matplotlib)."""
+"""Chart of a run: candlesticks, volume, funding rate and the regime schedule (matplotlib).
+
+A chart shows at most ``MAX_CANDLES`` candles. A longer run is drawn with ``k`` bars merged
+into each candle, ``k = ceil(bars / MAX_CANDLES)``, counted from the run's first bar: a merged
+candle opens at its first bar's open, closes at its last bar's close, spans the highest high
+and the lowest low of its bars and holds the sum of their volumes; its time is its first
+bar's. Funding points are averaged per merged candle. ``plot_run`` makes the run batch by
+batch and keeps only the merged candles, so its memory stays bounded whatever ``bars`` is.
+"""
 
 from __future__ import annotations
 
+import math
 import os
+from dataclasses import dataclass
 from typing import Any
 
 from ._optional import require
+from ._spec_text import Spec
+from .batches import batch_size, iter_raw, open_run
 from .columns import Result, split_records
 from .schedule import RegimeSpan, regime_spans
+
+__all__ = ["MAX_CANDLES", "plot", "plot_run"]
+
+# Candles a chart shows at most: about two pixels per candle on a 12-inch figure.
+MAX_CANDLES = 600
 
 _UP = "#26a69a"
 _DOWN = "#ef5350"
@@ -19,9 +36,93 @@ _FIRST_DATE_SECS = -62135596800
 _LAST_DATE_SECS = 253402300799
 
 
-def _x_positions(np: Any, mdates: Any, ts: list[int]) -> tuple[Any, bool]:
-    if ts and _FIRST_DATE_SECS <= min(ts) and max(ts) <= _LAST_DATE_SECS:
-        return mdates.date2num(np.array(ts, dtype="int64").astype("datetime64[s]")), True
+@dataclass
+class _Candles:
+    """The candles a chart draws: each the merge of ``per_candle`` consecutive bars."""
+
+    bars: int
+    per_candle: int
+    ts: Any
+    open: Any
+    high: Any
+    low: Any
+    close: Any
+    volume: Any
+    funding_sum: Any  # per candle: the sum and number of its funding points
+    funding_count: Any
+
+
+def _merging(np: Any, bars: int) -> _Candles:
+    per = max(1, math.ceil(bars / MAX_CANDLES))
+    n = math.ceil(bars / per)
+
+    def empty() -> Any:
+        return np.full(n, np.nan)
+
+    return _Candles(
+        bars,
+        per,
+        np.zeros(n, dtype="int64"),
+        empty(),
+        empty(),
+        empty(),
+        empty(),
+        np.zeros(n),
+        np.zeros(n),
+        np.zeros(n, dtype="int64"),
+    )
+
+
+def _merge(np: Any, into: _Candles, first_bar: int, cols: dict[str, Any]) -> None:
+    """Fold consecutive bars (starting at bar ``first_bar``) into the candles ``into``."""
+    ts = cols["ts"]
+    if len(ts) == 0:
+        return
+    group = (first_bar + np.arange(len(ts))) // into.per_candle
+    starts = np.concatenate(([0], np.flatnonzero(np.diff(group)) + 1))
+    ends = np.append(starts[1:], len(ts))
+    at = group[starts]
+    opening = (first_bar + starts) % into.per_candle == 0  # the candle's first bar is here
+    into.ts[at[opening]] = ts[starts[opening]]
+    into.open[at[opening]] = cols["open"][starts[opening]]
+    into.close[at] = cols["close"][ends - 1]
+    # fmax/fmin skip NaN (null in the document: a price that left the finite range)
+    into.high[at] = np.fmax(into.high[at], np.fmax.reduceat(cols["high"], starts))
+    into.low[at] = np.fmin(into.low[at], np.fmin.reduceat(cols["low"], starts))
+    into.volume[at] += np.add.reduceat(cols["volume"], starts)
+    funding_ts = cols["funding_ts"]
+    if len(funding_ts):
+        # a funding point carries the time of its bar
+        funding_group = (first_bar + np.searchsorted(ts, funding_ts)) // into.per_candle
+        np.add.at(into.funding_sum, funding_group, cols["funding_rate"])
+        np.add.at(into.funding_count, funding_group, 1)
+
+
+def _document_candles(np: Any, result: Result) -> _Candles:
+    candles, _, _, funding = split_records(result)
+    cols = {
+        name: np.array([c[name] for c in candles], dtype="float64")
+        for name in ("open", "high", "low", "close", "volume")
+    }
+    cols["ts"] = np.array([c["ts"] for c in candles], dtype="int64")
+    cols["funding_ts"] = np.array([f["ts"] for f in funding], dtype="int64")
+    cols["funding_rate"] = np.array([f["rate"] for f in funding], dtype="float64")
+    merged = _merging(np, len(candles))
+    _merge(np, merged, 0, cols)
+    return merged
+
+
+def _run_candles(np: Any, spec: Spec, batch_bars: int | None) -> _Candles:
+    run = open_run(spec)
+    merged = _merging(np, run.bars)
+    for raw in iter_raw(np, run, batch_size(run, batch_bars)):
+        _merge(np, merged, raw.first_bar, raw.arrays)
+    return merged
+
+
+def _x_positions(np: Any, mdates: Any, ts: Any) -> tuple[Any, bool]:
+    if len(ts) and _FIRST_DATE_SECS <= ts.min() and ts.max() <= _LAST_DATE_SECS:
+        return mdates.date2num(ts.astype("datetime64[s]")), True
     return np.arange(len(ts), dtype="float64"), False
 
 
@@ -51,18 +152,12 @@ def _mark_regimes(axes: list[Any], x: Any, width: float, spans: list[RegimeSpan]
                 ax.axvline(lo, color="#555555", linestyle="--", linewidth=0.8)
 
 
-def plot(
-    result: Result,
-    spec: Any = None,
-    path: str | os.PathLike[str] | None = None,
-    *,
-    title: str | None = None,
-) -> Any:
-    """Draw a run and return the matplotlib Figure; save it to ``path`` when given.
+def _in_candles(spans: list[RegimeSpan], per: int) -> list[RegimeSpan]:
+    """Regime spans in candle numbers: a candle holding a regime's bar belongs to it."""
+    return [RegimeSpan(s.kind, s.start // per, -(-s.stop // per)) for s in spans]
 
-    ``spec`` (dict, array form or JSON text) supplies the regime schedule: each regime is
-    shaded by its kind, boundaries are dashed lines and the legend names the kinds.
-    """
+
+def _draw(merged: _Candles, spec: Any, title: str | None) -> Any:
     np = require("numpy", "plot", "plotting")
     mdates = require("matplotlib.dates", "plot", "plotting")
     mfigure = require("matplotlib.figure", "plot", "plotting")
@@ -70,20 +165,21 @@ def plot(
     mpatches = require("matplotlib.patches", "plot", "plotting")
     mlines = require("matplotlib.lines", "plot", "plotting")
 
-    candles, _, _, funding = split_records(result)
-    ts = [c["ts"] for c in candles]
-    x, dated = _x_positions(np, mdates, ts)
-    ohlcv = np.array(
-        [[c["open"], c["high"], c["low"], c["close"], c["volume"]] for c in candles],
-        dtype="float64",
-    ).reshape(-1, 5)
-    open_, high, low, close, volume = ohlcv.T
+    x, dated = _x_positions(np, mdates, merged.ts)
+    has_funding = bool(merged.funding_count.any())
+    open_, high, low, close, volume = (
+        merged.open,
+        merged.high,
+        merged.low,
+        merged.close,
+        merged.volume,
+    )
     step = float(np.min(np.diff(x))) if len(x) > 1 else 1.0
     width = step * 0.7
     colours = np.where(close >= open_, _UP, _DOWN)
 
-    panels = 3 if funding else 2
-    fig = mfigure.Figure(figsize=(12, 7.5 if funding else 6.5), dpi=110, layout="constrained")
+    panels = 3 if has_funding else 2
+    fig = mfigure.Figure(figsize=(12, 7.5 if has_funding else 6.5), dpi=110, layout="constrained")
     axes = fig.subplots(panels, 1, sharex=True, height_ratios=[4, 1.3, 1.3][:panels])
     price_ax, volume_ax = axes[0], axes[1]
 
@@ -112,26 +208,24 @@ def plot(
     )
     volume_ax.autoscale_view()
     volume_ax.set_ylim(bottom=0)
-    volume_ax.set_ylabel("volume")
+    volume_ax.set_ylabel("volume" if merged.per_candle == 1 else "volume (summed)")
     volume_ax.grid(True, linewidth=0.3, alpha=0.5)
 
-    if funding:
+    if has_funding:
         funding_ax = axes[2]
-        if dated:
-            fx, _ = _x_positions(np, mdates, [f["ts"] for f in funding])
-        else:
-            bar_of = {t: i for i, t in enumerate(ts)}
-            fx = np.array([bar_of[f["ts"]] for f in funding], dtype="float64")
-        rate = np.array([f["rate"] for f in funding], dtype="float64")
+        points = merged.funding_count > 0
+        fx = x[points]
+        rate = merged.funding_sum[points] / merged.funding_count[points]
         funding_ax.axhline(0.0, color="#888888", linewidth=0.6)
         funding_ax.step(fx, rate, where="post", color="#444444", linewidth=0.9)
         if len(fx) <= 200:
             funding_ax.plot(fx, rate, "o", color="#444444", markersize=2.5)
-        funding_ax.set_ylabel("funding rate")
+        label = "funding rate" if merged.per_candle == 1 else "funding rate (mean)"
+        funding_ax.set_ylabel(label)
         funding_ax.grid(True, linewidth=0.3, alpha=0.5)
 
     spans = regime_spans(spec) if spec is not None else []
-    _mark_regimes(list(axes), x, width, spans)
+    _mark_regimes(list(axes), x, width, _in_candles(spans, merged.per_candle))
     if spans:
         present = {span.kind for span in spans}
         handles = [
@@ -154,8 +248,79 @@ def plot(
         axes[-1].xaxis.set_major_locator(locator)
         axes[-1].xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
     else:
-        axes[-1].set_xlabel("bar")
-    price_ax.set_title(title or f"{len(candles)} bars")
+        axes[-1].set_xlabel("bar" if merged.per_candle == 1 else "candle")
+    if title is None:
+        title = f"{merged.bars} bars"
+        if merged.per_candle > 1:
+            title = f"{merged.bars:,} bars, {merged.per_candle:,} per candle"
+    price_ax.set_title(title)
+    return fig
+
+
+def plot(
+    result: Result,
+    spec: Any = None,
+    path: str | os.PathLike[str] | None = None,
+    *,
+    title: str | None = None,
+) -> Any:
+    """Draw a generated document and return the matplotlib Figure.
+
+    Parameters
+    ----------
+    result
+        The grouped or stream document of a run (parsed, or its JSON text).
+    spec
+        The run's spec (dict, array form or JSON text), for the regime schedule: each regime
+        is shaded by its kind, boundaries are dashed lines and the legend names the kinds.
+    path
+        Where to save the figure (its suffix names the image type), when given.
+    title
+        The chart's title; by default the number of bars.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        At most ``MAX_CANDLES`` candles; longer runs merge consecutive bars.
+    """
+    np = require("numpy", "plot", "plotting")
+    fig = _draw(_document_candles(np, result), spec, title)
+    if path is not None:
+        fig.savefig(os.fspath(path))
+    return fig
+
+
+def plot_run(
+    spec: Spec,
+    path: str | os.PathLike[str] | None = None,
+    *,
+    title: str | None = None,
+    batch_bars: int | None = None,
+) -> Any:
+    """Make the run of ``spec`` batch by batch and draw it; return the matplotlib Figure.
+
+    The same chart as ``plot(generate(spec), spec)``, made without the JSON document and in
+    bounded memory (batches of ``batch_bars`` bars, by default about 64 MB of columns).
+
+    Parameters
+    ----------
+    spec
+        A spec: dict, array form or JSON text.
+    path
+        Where to save the figure, when given.
+    title
+        The chart's title; by default the number of bars.
+    batch_bars
+        Bars per batch.
+
+    Raises
+    ------
+    SynthError
+        The spec is rejected, or the run fails.
+    """
+    np = require("numpy", "plot", "plotting")
+    require("matplotlib.figure", "plot", "plotting")  # before the run is made
+    fig = _draw(_run_candles(np, spec, batch_bars), spec, title)
     if path is not None:
         fig.savefig(os.fspath(path))
     return fig

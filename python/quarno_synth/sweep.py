@@ -12,9 +12,9 @@ from __future__ import annotations
 from ._sweep.cluster import cluster_executor
 from ._sweep.dataset import generate_dataset
 from ._sweep.errors import OnRuns, SweepError, SweepFailed
-from ._sweep.execute import process_pool
 from ._sweep.manifest import FORMAT, MANIFEST, PART_FILE, read_manifest
 from ._sweep.plan import parse_seeds
+from ._sweep.pool import process_pool
 
 __all__ = [
     "FORMAT",

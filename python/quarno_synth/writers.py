@@ -223,7 +223,26 @@ def write_parquet(
     batch_bars: int | None = None,
 ) -> dict[str, Path]:
     """Run ``spec`` into ``candles.parquet``, ``trades.parquet``, ``book.parquet`` and
-    ``funding.parquet`` in ``directory`` (created when missing); returns the paths."""
+    ``funding.parquet`` in ``directory`` (created when missing), batch by batch.
+
+    The four files appear together, only once all are complete; a run that fails leaves none.
+
+    Parameters
+    ----------
+    spec
+        A dict (or list, the array form) or a JSON text.
+    directory
+        Where the files go.
+    book
+        "long" or "wide", as for ``generate_frames``.
+    batch_bars
+        Bars per batch (one row group each); by default about 64 MB of columns.
+
+    Returns
+    -------
+    dict of str to pathlib.Path
+        The file of each table.
+    """
     return _write_directory(spec, directory, "parquet", book, batch_bars)
 
 

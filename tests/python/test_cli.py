@@ -11,6 +11,7 @@ from pathlib import Path
 
 import pytest
 import quarno_synth as qs
+from conftest import needs
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -181,10 +182,11 @@ def write(tmp_path, name, data):
         (lambda t: ["generate"], 2, "a spec is required"),
         (lambda t: ["generate", "x.json", "--example", "calm_trend"], 2, "not allowed with"),
         (lambda t: ["plot", "--example", "calm_trend"], 2, "-o/--output"),
-        (
+        pytest.param(
             lambda t: ["plot", "--example", "calm_trend", "-o", str(t / "c.xyz")],
             2,
             "unknown image type '.xyz'",
+            marks=needs("matplotlib"),
         ),
         (lambda t: ["frobnicate"], 2, "invalid choice"),
         (lambda t: ["examples", "nope"], 2, "unknown example 'nope'"),

@@ -3,7 +3,6 @@
 import json
 
 import pytest
-
 import quarno_synth as qs
 from quarno_synth._columns import Run
 

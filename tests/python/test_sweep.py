@@ -342,3 +342,18 @@ def test_a_sweep_stopped_by_a_signal_leaves_no_worker_and_no_part_file(tmp_path,
 
 
 TABLES = ("candles", "trades", "book", "funding")
+
+
+def test_a_script_without_a_main_guard_sweeps_on_a_pool(tmp_path, reference):
+    # the workers must not run the script again (each would start the sweep anew)
+    script = tmp_path / "script.py"
+    script.write_text(
+        "import quarno_synth as qs\n"
+        f"qs.generate_dataset({SPEC!r}, seeds=range(3, 15), path='out', max_workers=2)\n"
+        "print('swept')\n"
+    )
+    done = subprocess.run(
+        [sys.executable, str(script)], cwd=tmp_path, capture_output=True, timeout=120
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (0, b"swept\n", b"")
+    assert files(tmp_path / "out") == reference["seeds"]

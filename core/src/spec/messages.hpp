@@ -1,6 +1,8 @@
 #pragma once
 // The decoding error texts, built in one place for both ways of decoding a spec
 // (from text and from a parsed value). Positions are added by the text decoder.
+// Their words ("usize", "struct GenSpec", "string or map", ...) are frozen, pinned by
+// the golden digests: docs/protocol.md lists them.
 #include <cstddef>
 #include <optional>
 #include <span>

@@ -56,9 +56,29 @@ def generate_dataset(
     manifest records, and makes again any run whose files do not match (damaged, truncated,
     swapped); it says so in one RuntimeWarning.
 
-    Raises SweepError (bad arguments, before anything is written), SweepFailed (a worker died;
-    start again to finish), OSError (a write failed) and KeyboardInterrupt (nothing partial is
-    left behind).
+    Returns
+    -------
+    dict
+        The manifest, as written to ``path/manifest.json``.
+
+    Raises
+    ------
+    SweepError
+        Arguments that cannot make a sweep, before anything is written.
+    SweepFailed
+        A worker died; start the sweep again to finish it.
+    OSError
+        A write failed.
+    KeyboardInterrupt
+        Nothing partial is left behind.
+
+    Examples
+    --------
+    >>> manifest = qs.generate_dataset(
+    ...     qs.example_spec("deep_book"), seeds="0:3", path="deep", max_workers=1
+    ... )
+    >>> [run["seed"] for run in manifest["runs"]], manifest["summary"]["failed"]
+    ([0, 1, 2], 0)
     """
     problem = sweep_option_error(book, batch_bars, max_workers)
     if problem is not None:

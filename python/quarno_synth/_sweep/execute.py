@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import contextlib
-import multiprocessing
 import os
 import signal
 from collections.abc import Mapping
@@ -16,7 +15,8 @@ from typing import Any
 from .errors import OnRuns, SweepFailed
 from .manifest import library_version, writer_version
 from .plan import Run
-from .worker import Task, pool_worker_init, run_task
+from .pool import process_pool
+from .worker import Task, run_task
 
 # Runs per task: enough work per task that scheduling costs little against it (bars x values
 # per bar), yet enough tasks (per worker) that the last ones do not leave workers idle.
@@ -70,25 +70,6 @@ def _default_workers(executor: cf.Executor | None, max_workers: int | None) -> i
             return max(1, threads)
     found: int | None = getattr(executor, "_max_workers", None)
     return found or os.cpu_count() or 1
-
-
-def process_pool(workers: int | None = None) -> cf.ProcessPoolExecutor:
-    """A process pool for sweeps, to reuse over many of them (all cores by default).
-
-    Its workers are fresh interpreters that import the writers once, and Ctrl-C interrupts
-    the runs they are making but never the wait between tasks. Workers end with this
-    process: killed, it leaves no worker running and none publishes a file after it.
-    """
-    methods = multiprocessing.get_all_start_methods()
-    # a fresh interpreter per worker: forking a process that runs threads (Arrow's, Dask's)
-    # can copy a held lock
-    context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
-    return cf.ProcessPoolExecutor(
-        workers or os.cpu_count() or 1,
-        mp_context=context,
-        initializer=pool_worker_init,
-        initargs=(os.getpid(),),
-    )
 
 
 def _interrupt_pool(pool: cf.ProcessPoolExecutor) -> None:

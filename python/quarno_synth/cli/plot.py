@@ -6,11 +6,18 @@ import argparse
 from pathlib import Path
 from typing import Any
 
-from .. import _json
 from .._optional import require
+from ..errors import SynthError
 from ..files import replacing
-from ..plot import plot
-from .common import UserError, add_spec_source, check_example, read_spec, run, write
+from ..plot import plot_run
+from .common import (
+    UserError,
+    add_spec_source,
+    bar_count_or_none,
+    check_example,
+    read_spec,
+    write,
+)
 from .progress import Progress
 
 
@@ -41,9 +48,12 @@ def command(args: argparse.Namespace) -> int:
 
     label, text = read_spec(args)
     progress = Progress.for_terminal()
-    response = run(label, text, False, progress)
-    progress.step("drawing")
-    figure = plot(_json.loads(response), text, title=args.title or label)
+    bars = bar_count_or_none(text)
+    progress.step(f"drawing {bars:,} bars" if bars is not None else "drawing")
+    try:  # batch by batch: memory stays bounded whatever the bars
+        figure = plot_run(text, title=args.title or label)
+    except SynthError as exc:
+        raise UserError(f"{label}: {exc}", 1) from None
     progress.step(f"writing {out}")
 
     def save() -> None:

@@ -13,7 +13,9 @@ from .common import add_spec_source, read_spec
 
 def add_parser(commands: Any) -> None:
     val = commands.add_parser(
-        "validate", help="check a spec", description="Print ok, or the reason the spec is rejected. Extension members (garch, "
+        "validate",
+        help="check a spec",
+        description="Print ok, or the reason the spec is rejected. Extension members (garch, "
         "tails, jumps, ...) are accepted: they work with --format csv and parquet.",
     )
     add_spec_source(val)
