@@ -19,6 +19,7 @@ import io
 import itertools
 import os
 import re
+import signal
 import socket
 import stat
 import uuid
@@ -120,6 +121,22 @@ def sync_directory(directory: Path | str) -> None:
         os.close(fd)
 
 
+_INTERRUPTS = {signal.SIGINT, signal.SIGTERM}
+
+
+@contextlib.contextmanager
+def _signals_deferred() -> Iterator[None]:
+    """Ctrl-C and SIGTERM wait until the block is done (their handlers run right after)."""
+    if not hasattr(signal, "pthread_sigmask"):  # pragma: no cover - not POSIX
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, _INTERRUPTS)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
 class OutputError(OSError):
     """An output path that cannot be written (a directory, an empty name)."""
 
@@ -183,23 +200,29 @@ class Staged:
                 self.file = _open_special(self.path)
             else:
                 self.final = final_path(self.path)
-                self.temp = self._create()
+                self._create()
         except OSError as exc:
             self.discard()
             raise naming(exc, self.path) from None
+        except BaseException:  # Ctrl-C or SIGTERM while opening: nothing may stay behind
+            self.discard()
+            raise
 
-    def _create(self) -> Path:
+    def _create(self) -> None:
+        flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
         while True:
             temp = temporary_name(self.final)
-            flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
-            fd = os.open(temp, flags, 0o666)
+            with _signals_deferred():  # the file exists only once it is recorded
+                fd = os.open(temp, flags, 0o666)
+                self.temp = temp
             self.file = os.fdopen(fd, "wb")
             self._lock_fd = os.dup(fd)  # holds the lock until the rename
             _lock(self._lock_fd, wait=True)
             with contextlib.suppress(OSError):
                 # taken for stale between the open and the lock: write under another name
                 if os.path.samestat(os.fstat(fd), os.lstat(temp)):
-                    return temp
+                    return
+            self.temp = None
             self._close()
 
     def write(self, data: Any) -> int:
@@ -268,10 +291,11 @@ def publish_all(staged: Iterable[Staged], placed: list[Path]) -> None:
     first = len(placed)
     try:
         for item in staged:
-            renamed = item.temp is not None
-            item.publish()
-            if renamed:
-                placed.append(item.final)
+            with _signals_deferred():  # a file renamed is a file recorded
+                renamed = item.temp is not None
+                item.publish()
+                if renamed:
+                    placed.append(item.final)
     finally:
         for directory in dict.fromkeys(path.parent for path in placed[first:]):
             sync_directory(directory)
