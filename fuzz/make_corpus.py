@@ -142,6 +142,26 @@ COMMANDS = [
     '{"cmd":"generate","spec":[1,1,1e300,0,1,[["crash",1,700.0,1e6]],[1,1.0,1.0]]}',
 ]
 
+EXTENDED = [
+    '{"seed":7,"bars":6,"start_price":100.0,"regimes":[{"kind":"trend","len":4,"drift":0.001,'
+    '"vol":0.02,"garch":{"alpha":0.06,"gamma":0.1,"beta":0.88},"tails":{"df":5.0},'
+    '"jumps":{"rate":0.2,"mean":-0.02,"vol":0.03}},{"kind":"crash","len":2,"drift":0.003,'
+    '"vol":0.025}],"microstructure":{"book_depth":3,"spread_bps":2.0,"trade_rate":4.0}}',
+    '{"seed":1,"bars":2,"start_price":1,"regimes":[{"kind":"vol","len":2,"drift":0,"vol":0.01,'
+    '"garch":{"alpha":0,"gamma":0,"beta":0},"tails":{"df":1e300},"jumps":{"rate":0,"mean":0,'
+    '"vol":0}}],"microstructure":{"book_depth":1,"spread_bps":0,"trade_rate":0}}',
+    '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
+    '"garch":{"alpha":1,"gamma":1,"beta":1}}],"microstructure":{"book_depth":1,'
+    '"spread_bps":0,"trade_rate":0}}',
+    '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
+    '"tails":{"df":2}}],"microstructure":{"book_depth":1,"spread_bps":0,"trade_rate":0}}',
+    '{"seed":1,"bars":1,"start_price":1,"regimes":[{"kind":"vol","len":1,"drift":0,"vol":0,'
+    '"jumps":{"rate":-1}}],"microstructure":{"book_depth":1,"spread_bps":0,"trade_rate":0}}',
+    '{"seed":1,"bars":1,"regimes":[{"garch":5}]}',
+]
+# Batch sizes for the columnar target: three of them (1, 7 and 64 bars), then the spec.
+BATCHES = "\x02\x00\x06\x3f"
+
 
 def write(target, cases):
     folder = ROOT / target
@@ -155,3 +175,5 @@ write("json_reader_fuzz", READER + SPECS + COMMANDS[:4])
 write("parse_spec_fuzz", SPECS + READER[:24])
 write("spec_from_value_fuzz", SPECS)
 write("dispatcher_fuzz", COMMANDS)
+write("columnar_run_fuzz", [BATCHES + spec for spec in SPECS[:4] + EXTENDED[:2]])
+write("extended_reader_fuzz", SPECS + EXTENDED + READER[:12])

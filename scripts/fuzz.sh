@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) and runs each
-# for a bounded time, default 30 s. Any crash, sanitizer report, broken
+# for a bounded time, default 20 s. Any crash, sanitizer report, broken
 # invariant or timeout fails the run; the input is kept in build/hard-fuzz/artifacts.
 # A long campaign: scripts/fuzz.sh 1800
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-30}
+seconds=${1:-20}
 
 need=()
 for pkg in clang libclang-rt-14-dev; do
@@ -20,7 +20,8 @@ dir=build/hard-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DSYNTH_BUILD_FUZZ=ON -DSYNTH_SANITIZE=ON -DSYNTH_BUILD_MODULE=OFF -DSYNTH_BUILD_TESTS=OFF \
     >/dev/null
-targets=(json_reader_fuzz parse_spec_fuzz spec_from_value_fuzz dispatcher_fuzz)
+targets=(json_reader_fuzz parse_spec_fuzz spec_from_value_fuzz dispatcher_fuzz columnar_run_fuzz
+    extended_reader_fuzz)
 cmake --build "$dir" -j2 --target "${targets[@]}"
 
 mkdir -p "$dir/artifacts"

@@ -26,10 +26,29 @@ PyObject* csv_header(PyObject*, PyObject* args) {
                      name);
         return nullptr;
     }
+    if (*table == encode::CsvTable::book_wide) {
+        if (auto budget =
+                generate::check_wide_book_budget(depth, generate::physical_memory_bytes());
+            !budget) {
+            raise_error(budget.error());
+            return nullptr;
+        }
+    }
     return guarded([&] {
         const std::string header = encode::csv_header(*table, depth, ticks != 0);
         return PyBytes_FromStringAndSize(header.data(), static_cast<Py_ssize_t>(header.size()));
     });
+}
+
+PyObject* check_wide_book(PyObject*, PyObject* arg) {
+    const unsigned long long depth = PyLong_AsUnsignedLongLong(arg);
+    if (depth == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    if (auto budget = generate::check_wide_book_budget(depth, generate::physical_memory_bytes());
+        !budget) {
+        raise_error(budget.error());
+        return nullptr;
+    }
+    Py_RETURN_NONE;
 }
 
 int exec_module(PyObject* module) {
@@ -43,7 +62,12 @@ int exec_module(PyObject* module) {
 PyMethodDef module_methods[] = {
     {"csv_header", csv_header, METH_VARARGS,
      "csv_header(table, book_depth, ticks=False, /)\n--\n\n"
-     "The CSV header line of a table, with its line end; a tick run's trades have ts_ns."},
+     "The CSV header line of a table, with its line end; a tick run's trades have ts_ns.\n"
+     "MemoryError for a wide book too large for this machine."},
+    {"check_wide_book", check_wide_book, METH_O,
+     "check_wide_book(book_depth, /)\n--\n\n"
+     "MemoryError when a wide book of book_depth levels (4 * book_depth + 1 columns)\n"
+     "cannot fit in this machine's memory, before anything is made."},
     {"fill_runs", fill_runs, METH_O,
      "fill_runs(runs, /)\n--\n\n"
      "Every bar of each fresh Run (one book depth), run after run, in one Batch made with the\n"

@@ -14,10 +14,14 @@ except ImportError:  # pragma: no cover - depends on the environment
 
 
 def loads(text: str | bytes) -> Any:
-    """Parse a JSON text into Python values."""
+    """Parse a JSON text into Python values; ValueError for a text that is not JSON or is
+    nested too deeply to read (as orjson refuses it, rather than RecursionError)."""
     if _orjson is not None:
         return _orjson.loads(text)
-    return json.loads(text)
+    try:
+        return json.loads(text)
+    except RecursionError:
+        raise ValueError("JSON text nested too deeply") from None
 
 
 def dumps(value: Any) -> str:

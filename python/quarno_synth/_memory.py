@@ -13,9 +13,9 @@ import os
 # overhead vanishes, small enough that a file writer's memory stays bounded.
 TARGET_BATCH_BYTES = 64 << 20
 
-# Beyond this share of the physical memory, a run made in many small batches would only
-# take long to fail.
-_WHOLE_RUN_MEMORY_FACTOR = 3
+# A whole run gathered from batches exists twice at its end (the batches and the tables
+# joined from them): beyond half the physical memory it would only fill the memory and fail.
+_WHOLE_RUN_COPIES = 2
 
 # The classic Poisson draw of trades per bar stops growing here (the native budget caps it
 # alike); the tick model's count does not.
@@ -49,6 +49,7 @@ def physical_memory() -> int | None:
 
 
 def worth_batching(bars: int, bar_bytes: int) -> bool:
-    """Whether a run that did not fit in one batch may still fit made batch by batch."""
+    """Whether a run whose one batch failed in an allocation fits made batch by batch and
+    joined. A run the native budget refuses as one batch never does: it fails at once."""
     memory = physical_memory()
-    return memory is not None and bars * bar_bytes <= _WHOLE_RUN_MEMORY_FACTOR * memory
+    return memory is not None and _WHOLE_RUN_COPIES * bars * bar_bytes <= memory

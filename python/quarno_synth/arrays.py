@@ -120,7 +120,7 @@ def generate_arrays(spec: Spec, *, book: str = "long", labels: bool = False) -> 
         return universe_arrays(spec, book=book, labels=labels)
     check_book(book)
     np = require("numpy", "numpy", "generate_arrays")
-    raw = concat_raw(np, whole_run(np, spec, labels))
+    raw = concat_raw(np, whole_run(np, spec, labels, book))
     tables = table_arrays(np, raw, book)
     tables[BOOK_SIDES_ENTRY] = book_sides(raw)
     return tables

@@ -10,7 +10,7 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from typing import Any
 
-from ._columns import Batch, Run
+from ._columns import Batch, Run, check_wide_book
 from ._memory import TARGET_BATCH_BYTES, default_batch_bars, physical_memory, worth_batching
 from ._options import check_batch_bars, check_book, check_labels
 from ._schema import BOOK_FORMS, LABEL_COLUMNS, RAW_COLUMNS
@@ -59,6 +59,13 @@ def check_spec(spec: Spec) -> None:
         open_run(spec)
     except MemoryError:  # raised only once the spec has passed validation
         pass
+
+
+def check_book_fits(run: Run, book: str) -> None:
+    """MemoryError, before anything is made, when the wide book of ``run`` has more columns
+    than this machine can hold (its header and column objects grow with book_depth alone)."""
+    if book == "wide":
+        check_wide_book(run.book_depth)
 
 
 def batch_size(run: Run, batch_bars: int | None) -> int:
@@ -128,17 +135,19 @@ def iter_raw(np: Any, run: Run, max_bars: int) -> Iterator[RawColumns]:
         yield raw
 
 
-def whole_run(np: Any, spec: Spec, labels: bool = False) -> list[RawColumns]:
+def whole_run(np: Any, spec: Spec, labels: bool = False, book: str = "long") -> list[RawColumns]:
     """Every bar of ``spec``: one batch when it fits in memory, else batches of the default size.
 
-    The native budget counts the trade columns' growth while one batch is made; batches of
-    bounded size can still gather a run that one batch could not.
+    A run the native budget refuses as one batch is refused at once. Only when one batch
+    fails in an allocation are batches gathered instead, and only when the result fits twice
+    (the batches and the tables joined from them): a run that cannot fit fails at once rather
+    than after filling the memory.
     """
     run = open_run(spec, labels)
+    check_book_fits(run, book)
     try:
         return list(iter_raw(np, run, run.bars))
     except MemoryError:
-        # Far beyond the machine, many small batches would only take long to fail.
         if not worth_batching(run.bars, run.bar_bytes):
             raise
     run = open_run(spec, labels)

@@ -2,30 +2,12 @@
 
 from __future__ import annotations
 
-import contextlib
-import os
-from collections.abc import Iterator
 from pathlib import Path
-from typing import IO, Any
 
+from ._atomic import replacing
 from ._schema import TABLES
 
-
-@contextlib.contextmanager
-def replacing(path: Path, mode: str = "w") -> Iterator[IO[Any]]:
-    """Open a sibling temporary file that replaces ``path`` only once it is complete.
-
-    A failed or interrupted write never leaves a truncated result under the final name.
-    """
-    tmp = path.with_name(f".{path.name}.tmp{os.getpid()}")
-    try:
-        with open(tmp, mode, **({} if "b" in mode else {"encoding": "utf-8", "newline": ""})) as f:
-            yield f
-        os.replace(tmp, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            tmp.unlink()
-        raise
+__all__ = ["replacing", "table_paths", "write_text"]
 
 
 def write_text(path: Path, text: str) -> None:

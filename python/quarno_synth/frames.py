@@ -14,7 +14,15 @@ from ._options import check_book, check_index
 from ._schema import REGIME_KINDS, SIDES, TABLES, arrow_type, book_rows_per_bar, column_names
 from ._spec_text import Spec
 from .arrays import table_arrays
-from .batches import RawColumns, batch_size, concat_raw, iter_raw, open_run, whole_run
+from .batches import (
+    RawColumns,
+    batch_size,
+    check_book_fits,
+    concat_raw,
+    iter_raw,
+    open_run,
+    whole_run,
+)
 from .tables import polars_tables, time_indexed, titled_candles
 from .universe.document import is_universe
 
@@ -164,7 +172,7 @@ def generate_frames(
     check_index(index)
     pd = require("pandas", "pandas", "generate_frames")
     np = require("numpy", "pandas", "generate_frames")
-    raw = concat_raw(np, whole_run(np, spec, labels))
+    raw = concat_raw(np, whole_run(np, spec, labels, book))
     return _pandas_tables(pd, np, raw, book, index, titled)
 
 
@@ -248,7 +256,7 @@ def generate_arrow(spec: Spec, *, book: str = "long", labels: bool = False) -> d
     check_book(book)
     pa = require("pyarrow", "arrow", "generate_arrow")
     np = require("numpy", "arrow", "generate_arrow")
-    parts = whole_run(np, spec, labels)
+    parts = whole_run(np, spec, labels, book)
     batches = [arrow_batches(pa, np, raw, book) for raw in parts]
     depth, ticks = parts[0].depth, parts[0].ticks
     return {
@@ -311,6 +319,7 @@ def iter_batches(
         mod = require("pandas", "pandas", "iter_batches")
         np = require("numpy", "pandas", "iter_batches")
     run = open_run(spec, labels)
+    check_book_fits(run, book)
     size = batch_size(run, batch_bars)
 
     def batches() -> Iterator[dict[str, Any]]:

@@ -1,26 +1,27 @@
 """A run's four tables written to CSV or Parquet files batch by batch, in bounded memory.
 
-The files of a run appear together: each is written under a temporary sibling name, and all
-four are renamed into place only once every one is complete. A run that fails (a "numeric: "
-error, a full disk, Ctrl-C) leaves none of them behind.
+The files of a run appear together: each is written under a temporary sibling name (see
+``_atomic``), and all four are renamed into place only once every one is complete and
+durable. A run that fails (a "numeric: " error, a full disk, Ctrl-C, SIGTERM in the
+command) leaves none of them behind; the temporaries of a run that was killed are removed
+by the next write into the same directory.
 """
 
 from __future__ import annotations
 
 import contextlib
-import itertools
 import os
-import uuid
 from collections.abc import Callable, Mapping
 from pathlib import Path
 from typing import Any
 
 from . import _columns
+from ._atomic import Staged, StagedStream, publish_all, remove_stale
 from ._optional import require
 from ._options import FORMATS, check_book, check_format, check_labels
 from ._schema import TABLES, book_rows_per_bar, native_table_name
 from ._spec_text import Spec
-from .batches import batch_size, open_run, raw_columns
+from .batches import batch_size, check_book_fits, open_run, raw_columns
 from .files import table_paths
 from .frames import arrow_batches, arrow_schema
 from .tables import check_ms_range
@@ -42,15 +43,6 @@ OnBars = Callable[[int, int], None]
 # nearly all distinct, and trying a dictionary on them costs more time than it saves bytes.
 _DICTIONARY = ("ts", "side", "level", "regime", "kind")
 
-_temporaries = itertools.count()
-_token = uuid.uuid4().hex[:12]
-
-
-def _temporary(path: Path) -> Path:
-    # Unique across machines too: workers on a shared file system may write the same
-    # partition at once (a task run again after its worker seemed lost).
-    return path.with_name(f".{path.name}.{os.getpid()}-{next(_temporaries)}-{_token}.tmp")
-
 
 def _batch_rows(batch: Any, book: str) -> dict[str, int]:
     return {
@@ -65,27 +57,21 @@ class _CsvFiles:
     """Header from the native module, rows as the native CSV writer formats them."""
 
     def __init__(
-        self, temps: dict[str, Path], book: str, depth: int, labels: bool, ticks: bool
+        self, outputs: dict[str, Staged], book: str, depth: int, labels: bool, ticks: bool
     ) -> None:
         self._book = book
         self._names = {table: native_table_name(table, book, labels) for table in TABLES}
-        self._files: dict[str, Any] = {}
-        try:
-            for table, path in temps.items():
-                self._files[table] = open(path, "wb")
-                self._files[table].write(_columns.csv_header(self._names[table], depth, ticks))
-        except BaseException:
-            self.abort()
-            raise
+        self._outputs = outputs
+        for table, output in outputs.items():
+            output.write(_columns.csv_header(self._names[table], depth, ticks))
 
     def write(self, batch: Any) -> dict[str, int]:
-        for table, f in self._files.items():
-            f.write(batch.csv(self._names[table]))
+        for table, output in self._outputs.items():
+            output.write(batch.csv(self._names[table]))
         return _batch_rows(batch, self._book)
 
     def close(self) -> None:
-        for f in self._files.values():
-            f.close()
+        pass
 
     abort = close
 
@@ -94,20 +80,18 @@ class _ParquetFiles:
     """One ParquetWriter per table, one row group per batch; the schema of ``to_arrow``."""
 
     def __init__(
-        self, temps: dict[str, Path], book: str, depth: int, labels: bool, ticks: bool
+        self, outputs: dict[str, Staged], book: str, depth: int, labels: bool, ticks: bool
     ) -> None:
         self._pa = require("pyarrow", "arrow", "Parquet output")
         self._pq = require("pyarrow.parquet", "arrow", "Parquet output")
         self._np = require("numpy", "arrow", "Parquet output")
         self._book = book
-        self._files: dict[str, Any] = {}
         self._writers: dict[str, Any] = {}
         try:
-            for table, path in temps.items():
-                self._files[table] = open(path, "wb")
+            for table, output in outputs.items():
                 schema = arrow_schema(self._pa, table, book, depth, labels, ticks)
                 self._writers[table] = self._pq.ParquetWriter(
-                    self._files[table],
+                    StagedStream(output),
                     schema,
                     use_dictionary=[name for name in schema.names if name in _DICTIONARY],
                 )
@@ -125,16 +109,13 @@ class _ParquetFiles:
         return rows
 
     def close(self) -> None:
-        for table, writer in self._writers.items():
+        for writer in self._writers.values():
             writer.close()
-            self._files[table].close()
 
     def abort(self) -> None:
-        for table, f in self._files.items():
-            if table in self._writers:
-                with contextlib.suppress(Exception):
-                    self._writers[table].close()
-            f.close()
+        for writer in self._writers.values():
+            with contextlib.suppress(Exception):  # a full disk fails again: go on
+                writer.close()
 
 
 def prepare_run(spec: Spec, fmt: str, book: str = "long", labels: bool = False) -> _columns.Run:
@@ -151,6 +132,7 @@ def prepare_run(spec: Spec, fmt: str, book: str = "long", labels: bool = False) 
         require("pyarrow.parquet", "arrow", "Parquet output")
         require("numpy", "arrow", "Parquet output")
     run = open_run(spec, labels)
+    check_book_fits(run, book)
     if fmt == "parquet":
         last_ts = run.start_ts + (run.bars - 1) * run.bar_secs
         check_ms_range(run.start_ts, last_ts, "Parquet; use CSV")
@@ -173,13 +155,17 @@ def write_run(
         raise ValueError(f"paths has no entry for {', '.join(missing)}")
     finals = {table: Path(paths[table]) for table in TABLES}
     size = batch_size(run, batch_bars)
-    temps = {table: _temporary(path) for table, path in finals.items()}
+    for directory in dict.fromkeys(path.parent for path in finals.values()):
+        remove_stale(directory)  # left by a run that was killed
     rows = dict.fromkeys(TABLES, 0)
+    outputs: dict[str, Staged] = {}
     files: Any = None
     placed: list[Path] = []
     try:
+        for table, path in finals.items():
+            outputs[table] = Staged(path)
         opener = _ParquetFiles if fmt == "parquet" else _CsvFiles
-        files = opener(temps, book, run.book_depth, run.labels, run.ticks)
+        files = opener(outputs, book, run.book_depth, run.labels, run.ticks)
         while (batch := run.next_batch(size)) is not None:
             for table, count in files.write(batch).items():
                 rows[table] += count
@@ -188,15 +174,18 @@ def write_run(
                 on_bars(run.bars_done, run.bars)
         files.close()
         files = None
-        for table in TABLES:
-            os.replace(temps[table], finals[table])
-            placed.append(finals[table])
+        publish_all(outputs.values(), placed)
     except BaseException:
-        if files is not None:
-            files.abort()
-        for path in [*temps.values(), *placed]:
-            with contextlib.suppress(OSError):
-                path.unlink()
+        # every step of the clean-up runs, whatever fails before it
+        try:
+            if files is not None:
+                files.abort()
+        finally:
+            for output in outputs.values():
+                output.discard()
+            for path in placed:
+                with contextlib.suppress(OSError):
+                    path.unlink()
         raise
     return rows
 

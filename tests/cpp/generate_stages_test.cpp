@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "generate/memory_budget.hpp"
 #include "generate/round8.hpp"
@@ -81,6 +82,25 @@ TEST(MemoryBudget, BatchesFitWhereTheWholeRunDoesNot) {
     EXPECT_EQ(refused.error().kind, synth::spec::SynthError::Kind::Memory);
     EXPECT_EQ(refused.error().message.rfind("a batch of 18446744073709551615 bars", 0), 0u)
         << refused.error().message;
+}
+
+// The wide book's fixed cost covers its header (and the caller's copy) at
+// any depth, and one too large is refused before any header exists.
+TEST(MemoryBudget, WideBookCoversItsHeader) {
+    using synth::generate::check_wide_book_budget;
+    using synth::generate::estimate_wide_book_bytes;
+    for (std::uint64_t depth : {0ULL, 1ULL, 10ULL, 11ULL, 12345ULL}) {
+        // "ts", per level ",bid_price_K,bid_qty_K,ask_price_K,ask_qty_K", "\n"
+        std::uint64_t header = 3;
+        for (std::uint64_t k = 0; k < depth; ++k) header += 40 + 4 * std::to_string(k).size();
+        EXPECT_GE(*estimate_wide_book_bytes(depth), 2 * header) << depth;
+    }
+    EXPECT_TRUE(check_wide_book_budget(1000, 8ULL << 30).ok());
+    for (std::uint64_t depth : {std::uint64_t{10000000}, std::uint64_t{UINT64_MAX}}) {
+        const auto refused = check_wide_book_budget(depth, 8ULL << 30);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().kind, synth::spec::SynthError::Kind::Memory);
+    }
 }
 
 struct RoundCase {

@@ -176,6 +176,10 @@ def write(tmp_path, name, data):
             2,
             "not a directory",
         ),
+        (lambda t: ["generate", "--example", "calm_trend", "-o", str(t)], 2, "is a directory"),
+        (lambda t: ["generate", "--example", "calm_trend", "-o", ""], 2, "not an empty name"),
+        # nested too deeply for the standard library's reader: the native reader's one line
+        (lambda t: ["generate", write(t, "d.json", b"[" * 5000 + b"]" * 5000)], 1, "d.json: "),
         (lambda t: ["generate"], 2, "a spec is required"),
         (lambda t: ["generate", "x.json", "--example", "calm_trend"], 2, "not allowed with"),
         (lambda t: ["plot", "--example", "calm_trend"], 2, "-o/--output"),

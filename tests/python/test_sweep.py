@@ -4,9 +4,12 @@ import concurrent.futures as cf
 import json
 import multiprocessing
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import time
+import warnings
 
 import pytest
 import quarno_synth as qs
@@ -114,16 +117,62 @@ def kill_a_worker(root, plan, executor):
         sweep.generate_dataset(**plan, path=root, executor=executor, max_workers=2, on_runs=kill)
 
 
-def lose_files(root, plan, executor):
-    sweep.generate_dataset(**plan, path=root, executor=executor)
-    (root / "trades" / "seed=4" / "part-0.parquet").unlink()
-    (root / "book" / "seed=5" / ".part-0.parquet.999-0.tmp").write_bytes(b"PAR1 cut short")
-    (root / ".manifest.json.tmp999").write_bytes(b'{"format"')
+def part(root, table, seed):
+    return root / table / f"seed={seed}" / "part-0.parquet"
+
+
+def lose_files(root):
+    part(root, "trades", 4).unlink()
+    # temporaries of writers killed (nothing holds their lock)
+    (root / "book" / "seed=5" / ".part-0.parquet.999-0-0123456789ab.tmp").write_bytes(b"PAR1 cut")
+    (root / ".manifest.json.999-1-0123456789ab.tmp").write_bytes(b'{"format"')
     for table in ("candles", "funding"):
-        (root / table / "seed=7" / "part-0.parquet").unlink()
+        part(root, table, 7).unlink()
 
 
-@pytest.mark.parametrize("damage", [interrupt, kill_a_worker, lose_files])
+def truncate(root):
+    os.truncate(part(root, "candles", 7), part(root, "candles", 7).stat().st_size // 2)
+    os.truncate(part(root, "book", 8), 0)
+
+
+def flip_bytes(root):
+    data = bytearray(part(root, "book", 9).read_bytes())
+    middle = len(data) // 2
+    data[middle : middle + 64] = bytes(b ^ 0xFF for b in data[middle : middle + 64])
+    part(root, "book", 9).write_bytes(data)
+
+
+def swap(root):
+    shutil.copyfile(part(root, "trades", 8), part(root, "trades", 7))
+
+
+def cut_short_then_truncate(root):
+    # as the manifest of a sweep killed before it recorded its runs: no digest vouches
+    manifest = json.loads((root / sweep.MANIFEST).read_bytes())
+    for entry in manifest["runs"]:
+        for key in ("rows", "files"):
+            entry.pop(key)
+        entry["status"] = "pending"
+    (root / sweep.MANIFEST).write_text(json.dumps(manifest))
+    os.truncate(part(root, "funding", 6), 100)
+
+
+def finished_then(change):
+    def damage(root, plan, executor):
+        sweep.generate_dataset(**plan, path=root, executor=executor)
+        change(root)
+
+    damage.__name__ = change.__name__
+    return damage
+
+
+FINISHED_DAMAGE = [
+    finished_then(change)
+    for change in (lose_files, truncate, flip_bytes, swap, cut_short_then_truncate)
+]
+
+
+@pytest.mark.parametrize("damage", [interrupt, kill_a_worker, *FINISHED_DAMAGE])
 def test_started_again_a_sweep_ends_with_the_same_bytes(tmp_path, reference, damage):
     plan = PLANS["seeds"]
     forkserver = multiprocessing.get_context("forkserver")
@@ -132,8 +181,13 @@ def test_started_again_a_sweep_ends_with_the_same_bytes(tmp_path, reference, dam
     if damage is interrupt:  # Ctrl-C leaves no partial file behind
         assert not [name for name in files(tmp_path) if "/." in name]
     assert files(tmp_path) != reference["seeds"]
-    sweep.generate_dataset(**plan, path=tmp_path, max_workers=2)
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        sweep.generate_dataset(**plan, path=tmp_path, max_workers=2)
     assert files(tmp_path) == reference["seeds"]
+    # runs the manifest vouched for but whose files differ are made again, and said so once
+    remade = [str(w.message) for w in said if "again whose files did not match" in str(w.message)]
+    assert len(remade) == (damage in FINISHED_DAMAGE), remade
 
 
 def test_read_back_with_pyarrow_dataset(tmp_path, reference):
@@ -192,10 +246,21 @@ def test_cli_bad_arguments_are_one_line_and_write_nothing(tmp_path, args, messag
     assert not (tmp_path / "out").exists()
 
 
+def manifest_of_shape(runs):
+    def prepare(t):
+        (t / "out").mkdir()
+        document = {"format": sweep.FORMAT, "runs": runs}
+        (t / "out" / sweep.MANIFEST).write_text(json.dumps(document))
+
+    return prepare
+
+
 @pytest.mark.parametrize(
     "prepare, message",
     [
         (another_sweep, "holds another sweep"),
+        *[(manifest_of_shape(runs), "is not a sweep manifest") for runs in (5, [1, 2, 3], ["a"])],
+        (manifest_of_shape([{"files": {"x": 1}}]), "is not a sweep manifest"),
         (lambda t: (t / "out").mkdir() or (t / "out" / "a").write_text(""), "holds no manifest"),
     ],
 )
@@ -221,6 +286,62 @@ def test_without_dask_the_error_names_the_extra(monkeypatch):
     with pytest.raises(ImportError, match=r'pip install "quarno_synth\[cluster\]"'):
         with sweep.cluster_executor("tcp://127.0.0.1:9"):
             pass
+
+
+def test_a_task_error_in_a_thread_pool_is_raised_as_it_is(tmp_path, monkeypatch):
+    from quarno_synth._sweep import worker
+
+    def fail(*args, **kwargs):
+        raise RuntimeError("disk on fire")
+
+    monkeypatch.setattr(worker, "write_tables", fail)
+    monkeypatch.delattr(cf, "process", raising=False)  # as in a process with no process pool
+    with cf.ThreadPoolExecutor(2) as pool, pytest.raises(RuntimeError, match="disk on fire"):
+        sweep.generate_dataset(SPEC, seeds=range(2), path=tmp_path / "d", executor=pool)
+
+
+def test_resume_says_in_one_line_which_run_it_makes_again(tmp_path, reference):
+    (tmp_path / "spec.json").write_text(json.dumps(SPEC))
+    sweep.generate_dataset(**PLANS["seeds"], path=tmp_path / "d", max_workers=1)
+    os.truncate(part(tmp_path / "d", "candles", 7), 0)
+    done = cli(str(tmp_path / "spec.json"), "--seeds", "3:15", "-o", str(tmp_path / "d"))
+    err = done.stderr.decode()
+    assert done.returncode == 0 and err.count("\n") == 1 and "seed=7" in err, err
+    assert files(tmp_path / "d") == reference["seeds"]
+
+
+BIG = dict(SPEC, bars=150_000, regimes=[["trend", 150_000, 0.0, 0.01]])
+
+
+def wait_for_temporaries(root, process):
+    """Until a worker is writing under ``root`` (a temporary exists)."""
+    while not any(p.name.endswith(".tmp") for p in root.rglob(".*")):
+        assert process.poll() is None, process.communicate()
+        time.sleep(0.05)
+
+
+@pytest.mark.parametrize("how", ["SIGKILL", "SIGTERM"])
+def test_a_sweep_stopped_by_a_signal_leaves_no_worker_and_no_part_file(tmp_path, how):
+    (tmp_path / "spec.json").write_text(json.dumps(BIG))
+    out = tmp_path / "d"
+    args = [str(tmp_path / "spec.json"), "--seeds", "0:8", "--workers", "2", "-o", str(out)]
+    process = subprocess.Popen(
+        [sys.executable, "-m", "quarno_synth", "sweep", *args],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
+    wait_for_temporaries(out, process)
+    process.send_signal(getattr(signal, how))
+    # the streams close only once no process of the sweep (worker, forkserver) holds them
+    _, err = process.communicate(timeout=60)
+    assert process.returncode == (-signal.SIGKILL if how == "SIGKILL" else 143), err
+    time.sleep(0.5)  # a worker would publish right after its parent's end: none does
+    assert not [p for p in out.rglob(".*") if p.name.endswith(".tmp")]
+    for seed in range(8):  # every run whole or absent
+        assert len({t for t in TABLES if part(out, t, seed).exists()}) in (0, 4), seed
+
+
+TABLES = ("candles", "trades", "book", "funding")
 
 
 def test_a_script_without_a_main_guard_sweeps_on_a_pool(tmp_path, reference):

@@ -317,3 +317,52 @@ def test_a_missing_extra_is_named(monkeypatch, module, call, extra):
 def test_bad_options_are_refused(bad):
     with pytest.raises(ValueError):
         qs.iter_batches(SPECS["no_trades"], **bad)
+
+
+# --- memory -------------------------------------------------------------------------------
+
+WHOLE_RUNS = ["generate_frames", "generate_arrays", "generate_arrow", "generate_polars"]
+
+
+@pytest.mark.parametrize("call", WHOLE_RUNS)
+def test_a_run_beyond_memory_is_refused_before_any_batch(monkeypatch, call):
+    from quarno_synth import batches
+
+    if call == "generate_polars":
+        pytest.importorskip("polars")
+    bar_bytes = batches.open_run(spec(bars=1, depth=1, rate=0.0, interval=0)).bar_bytes
+    # one and a half times the memory: too much once, never mind joined from batches
+    bars = batches.physical_memory() * 3 // 2 // bar_bytes
+    real = batches.iter_raw
+
+    def whole_only(np, run, max_bars):
+        assert max_bars == run.bars, "batches gathered for a run that cannot fit"
+        return real(np, run, max_bars)
+
+    monkeypatch.setattr(batches, "iter_raw", whole_only)
+    with pytest.raises(MemoryError, match="needs more memory than this machine has"):
+        getattr(qs, call)(spec(bars=bars, depth=1, rate=0.0, interval=0))
+
+
+def _beyond_memory_depth():
+    from quarno_synth.batches import physical_memory
+
+    return physical_memory() // 2048  # 4 columns of at least 1 KiB per level: twice the memory
+
+
+WIDE = spec(bars=1, depth=_beyond_memory_depth(), rate=0.0, interval=0)
+WIDE_CALLS = {
+    "header": lambda tmp: qs._columns.csv_header("book_wide", 2**64 - 1),
+    "frames": lambda tmp: qs.generate_frames(WIDE, book="wide"),
+    "arrays": lambda tmp: qs.generate_arrays(WIDE, book="wide"),
+    "batches": lambda tmp: qs.iter_batches(WIDE, book="wide", arrow=True),
+    "csv": lambda tmp: qs.write_csv(WIDE, tmp, book="wide"),
+    "parquet": lambda tmp: qs.write_parquet(WIDE, tmp, book="wide"),
+}
+
+
+@pytest.mark.parametrize("call", list(WIDE_CALLS))
+def test_a_wide_book_beyond_memory_is_refused_before_it_is_made(tmp_path, call):
+    with pytest.raises(MemoryError, match="^out of memory: a wide book with book_depth"):
+        WIDE_CALLS[call](tmp_path)
+    assert list(tmp_path.iterdir()) == []

@@ -28,6 +28,13 @@ constexpr std::uint64_t kColumnsPerTick = kColumnsPerTrade + sizeof(std::int64_t
 // The trade columns grow by doubling when a batch draws more than expected:
 // while one grows, its old and new storage exist together.
 constexpr std::uint64_t kTradeGrowth = 3;
+// A wide book's header per level: ",bid_price_K,bid_qty_K,ask_price_K,ask_qty_K"
+// is 40 bytes and four copies of the level number; "ts" and the line end.
+constexpr std::uint64_t kWideHeaderPerLevel = 40;
+constexpr std::uint64_t kWideHeaderFixed = 3;
+// What a table library keeps per column besides the values: its name, a
+// field of the schema, an array or series object. Generous.
+constexpr std::uint64_t kBytesPerWideColumn = 1024;
 // 2^64 as a double: a trade estimate at or above it cannot be counted.
 constexpr double kTwoTo64 = 18446744073709551616.0;
 
@@ -67,6 +74,13 @@ std::optional<std::uint64_t> estimate_bytes(std::uint64_t bars, std::uint64_t bo
         return std::nullopt;
     }
     return total;
+}
+
+// Decimal digits of the largest level number, an upper bound for every level.
+std::uint64_t level_digits(std::uint64_t book_depth) {
+    std::uint64_t digits = 1;
+    for (std::uint64_t top = book_depth > 0 ? book_depth - 1 : 0; top >= 10; top /= 10) ++digits;
+    return digits;
 }
 
 Result<Unit, spec::SynthError> check(std::optional<std::uint64_t> needed,
@@ -122,6 +136,28 @@ Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint6
                                                   std::uint64_t extra_per_bar, bool ticks) {
     return check(estimate_batch_bytes(bars, book_depth, trade_rate, extra_per_bar, ticks),
                  available, "a batch of ", bars, book_depth);
+}
+
+std::optional<std::uint64_t> estimate_wide_book_bytes(std::uint64_t book_depth) {
+    const std::uint64_t per_level = kWideHeaderPerLevel + 4 * level_digits(book_depth);
+    std::uint64_t header = 0, columns = 0, objects = 0, total = 0;
+    if (!mul(book_depth, per_level, header) || !add(header, kWideHeaderFixed, header) ||
+        !mul(header, kTextCopies, total) || !mul(book_depth, 4, columns) ||
+        !add(columns, 1, columns) || !mul(columns, kBytesPerWideColumn, objects) ||
+        !add(total, objects, total)) {
+        return std::nullopt;
+    }
+    return total;
+}
+
+Result<Unit, spec::SynthError> check_wide_book_budget(std::uint64_t book_depth,
+                                                      std::optional<std::uint64_t> available) {
+    const std::optional<std::uint64_t> needed = estimate_wide_book_bytes(book_depth);
+    if (needed && (!available || *needed <= *available)) {
+        return Unit{};
+    }
+    return spec::memory_error("a wide book with book_depth " + std::to_string(book_depth) +
+                              " needs more memory than this machine has");
 }
 
 }  // namespace synth::generate

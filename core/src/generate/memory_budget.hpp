@@ -50,4 +50,14 @@ Result<Unit, spec::SynthError> check_batch_budget(std::uint64_t bars, std::uint6
                                                   std::uint64_t extra_per_bar = 0,
                                                   bool ticks = false);
 
+// Bytes a wide book (one row per bar, 4 * book_depth + 1 columns) costs
+// beyond its values, whatever the bars: its header text twice (ours and the
+// caller's copy) and per column the objects a table keeps (name, field,
+// array). nullopt when the estimate overflows u64.
+std::optional<std::uint64_t> estimate_wide_book_bytes(std::uint64_t book_depth);
+
+// Memory error when a wide book of `book_depth` levels cannot fit.
+Result<Unit, spec::SynthError> check_wide_book_budget(std::uint64_t book_depth,
+                                                      std::optional<std::uint64_t> available);
+
 }  // namespace synth::generate

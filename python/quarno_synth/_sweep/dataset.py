@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import os
+import warnings
 from collections.abc import Iterable, Sequence
 from pathlib import Path
 from typing import Any
@@ -18,6 +19,7 @@ from .manifest import (
     header,
     locked,
     manifest,
+    recorded_runs,
     remove_stale_manifests,
     write_manifest,
 )
@@ -56,6 +58,10 @@ def generate_dataset(
     holding this sweep already is resumed: finished runs are kept. ``on_runs(done, total)`` is
     called as runs finish. ``labels=True`` appends the bars' labels to the candles.
 
+    A resume checks the files of every finished run against the sizes and digests its
+    manifest records, and makes again any run whose files do not match (damaged, truncated,
+    swapped); it says so in one RuntimeWarning.
+
     Returns
     -------
     dict
@@ -92,12 +98,28 @@ def generate_dataset(
     check_directory(root, head, runs)
     root.mkdir(parents=True, exist_ok=True)
     with locked(root):
-        resuming = check_directory(root, head, runs)
+        found = check_directory(root, head, runs)
         remove_stale_manifests(root)
-        if not resuming:
+        if found is None:
             write_manifest(root, manifest(head, runs, {}))
-        results = execute(runs, root, book, batch_bars, labels, executor, max_workers, on_runs)
+        recorded = recorded_runs(found, runs) if found is not None else {}
+        results = execute(
+            runs, root, book, batch_bars, labels, executor, max_workers, on_runs, recorded
+        )
         check_files(root, results)
+        _report_remade(root, results)
         done = manifest(head, runs, results)
         write_manifest(root, done)
     return done
+
+
+def _report_remade(root: Path, results: dict[int, dict[str, Any]]) -> None:
+    remade = [result["remade"] for _, result in sorted(results.items()) if "remade" in result]
+    if remade:
+        runs = "run" if len(remade) == 1 else "runs"
+        warnings.warn(
+            f"'{root}': made {len(remade):,} {runs} again whose files did not match the "
+            f"manifest (first: {remade[0]})",
+            RuntimeWarning,
+            stacklevel=3,
+        )

@@ -8,6 +8,7 @@ import contextlib
 import os
 import signal
 from collections.abc import Mapping
+from concurrent.futures.process import BrokenProcessPool
 from pathlib import Path
 from typing import Any
 
@@ -26,7 +27,13 @@ Results = dict[int, dict[str, Any]]
 
 
 def _tasks(
-    runs: list[Run], workers: int, root: Path, book: str, batch_bars: int | None, labels: bool
+    runs: list[Run],
+    workers: int,
+    root: Path,
+    book: str,
+    batch_bars: int | None,
+    labels: bool,
+    recorded: Mapping[int, dict[str, Any]],
 ) -> list[Task]:
     todo = [run for run in runs if run.error is None]
     if not todo:
@@ -36,15 +43,20 @@ def _tasks(
     tasks: list[Task] = []
     chunk: list[tuple[int, str, str]] = []
     cost = 0
+
+    def task() -> Task:
+        known = tuple((index, recorded[index]) for index, _, _ in chunk if index in recorded)
+        return Task(str(root), book, batch_bars, labels, versions, tuple(chunk), known)
+
     for run in todo:
         assert run.partition is not None
         chunk.append((run.index, run.partition, run.spec))
         cost += run.cost
         if cost >= _TASK_COST or len(chunk) >= most:
-            tasks.append(Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
+            tasks.append(task())
             chunk, cost = [], 0
     if chunk:
-        tasks.append(Task(str(root), book, batch_bars, labels, versions, tuple(chunk)))
+        tasks.append(task())
     return tasks
 
 
@@ -84,7 +96,7 @@ def _gather(
             except (SweepFailed, OSError, KeyboardInterrupt):
                 raise
             except Exception as exc:
-                if isinstance(exc, cf.process.BrokenProcessPool) or type(exc).__name__ in (
+                if isinstance(exc, BrokenProcessPool) or type(exc).__name__ in (
                     "KilledWorker",
                     "CancelledError",
                 ):
@@ -113,10 +125,12 @@ def execute(
     executor: cf.Executor | None,
     max_workers: int | None,
     on_runs: OnRuns | None,
+    recorded: Mapping[int, dict[str, Any]] | None = None,
 ) -> Results:
-    """Make every run that has no error yet; per run index its result."""
+    """Make every run that has no error yet; per run index its result. A run ``recorded``
+    as finished (rows and file digests, from the manifest) is kept when its files match."""
     workers = _default_workers(executor, max_workers)
-    tasks = _tasks(runs, workers, root, book, batch_bars, labels)
+    tasks = _tasks(runs, workers, root, book, batch_bars, labels, recorded or {})
     results: Results = {}
     failed_early = len(runs) - sum(len(task.runs) for task in tasks)
     if on_runs is not None:

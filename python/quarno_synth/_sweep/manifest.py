@@ -14,6 +14,7 @@ from collections.abc import Iterator, Mapping
 from pathlib import Path
 from typing import Any
 
+from .._atomic import remove_stale
 from .._optional import require
 from .._quarno_synth import __version__
 from .._schema import TABLES
@@ -97,10 +98,9 @@ def manifest_bytes(value: Mapping[str, Any]) -> bytes:
 
 
 def write_manifest(root: Path, value: Mapping[str, Any]) -> None:
+    """Write the manifest; it counts as written once file and directory are synced."""
     with replacing(root / MANIFEST, "wb") as f:
         f.write(manifest_bytes(value))
-        f.flush()
-        os.fsync(f.fileno())
 
 
 def read_manifest(path: str | os.PathLike[str]) -> dict[str, Any]:
@@ -110,13 +110,50 @@ def read_manifest(path: str | os.PathLike[str]) -> dict[str, Any]:
 
 
 def remove_stale_manifests(root: Path) -> None:
-    """Remove the temporaries of manifest writes that were cut short."""
-    for stale in root.glob(f".{MANIFEST}.tmp*"):
-        stale.unlink()
+    """Remove the temporaries of manifest writes that were cut short (their writer is gone)."""
+    remove_stale(root)
 
 
-def check_directory(root: Path, head: dict[str, Any], runs: list[Run]) -> bool:
-    """Whether ``root`` already holds this sweep's manifest; SweepError for anything else."""
+def _is_file_record(value: Any) -> bool:
+    return (
+        isinstance(value, dict)
+        and isinstance(value.get("bytes"), int)
+        and isinstance(value.get("sha256"), str)
+    )
+
+
+def _well_formed(found: Any) -> bool:
+    """Whether ``found`` has the manifest's shape, as far as resuming reads it."""
+    if not isinstance(found, dict) or found.get("format") != FORMAT:
+        return False
+    entries = found.get("runs")
+    if not isinstance(entries, list) or not all(isinstance(e, dict) for e in entries):
+        return False
+    for entry in entries:
+        files, rows = entry.get("files"), entry.get("rows")
+        if files is not None and not (
+            isinstance(files, dict) and all(_is_file_record(v) for v in files.values())
+        ):
+            return False
+        if rows is not None and not (
+            isinstance(rows, dict) and all(isinstance(v, int) for v in rows.values())
+        ):
+            return False
+    return True
+
+
+def recorded_runs(found: Mapping[str, Any], runs: list[Run]) -> dict[int, dict[str, Any]]:
+    """Per run index, the rows and file digests ``found`` records for a finished run."""
+    recorded = {}
+    for run, entry in zip(runs, found["runs"], strict=True):
+        if entry.get("status") == "ok" and isinstance(entry.get("files"), dict):
+            recorded[run.index] = {"rows": entry.get("rows") or {}, "files": entry["files"]}
+    return recorded
+
+
+def check_directory(root: Path, head: dict[str, Any], runs: list[Run]) -> dict[str, Any] | None:
+    """The manifest of this sweep that ``root`` already holds, or None when there is none yet;
+    SweepError for anything else."""
     if root.exists() and not root.is_dir():
         raise SweepError(f"cannot write a dataset into '{root}': not a directory")
     manifest_path = root / MANIFEST
@@ -125,12 +162,12 @@ def check_directory(root: Path, head: dict[str, Any], runs: list[Run]) -> bool:
             raise SweepError(
                 f"'{root}' is not empty and holds no {MANIFEST}: choose a new directory"
             )
-        return False
+        return None
     try:
         found = json.loads(manifest_path.read_bytes())
-        if not isinstance(found, dict) or found.get("format") != FORMAT:
+        if not _well_formed(found):
             raise ValueError
-    except (OSError, ValueError):
+    except (OSError, ValueError, RecursionError):
         raise SweepError(f"'{manifest_path}' is not a sweep manifest") from None
     wanted = manifest(head, runs, {})
     for key, what in (("library", "library"), ("writer", "Parquet writer")):
@@ -144,7 +181,8 @@ def check_directory(root: Path, head: dict[str, Any], runs: list[Run]) -> bool:
             f"'{root}' holds another sweep (its {MANIFEST} lists other runs or settings): "
             "choose a new directory"
         )
-    return True
+    same: dict[str, Any] = found
+    return same
 
 
 @contextlib.contextmanager

@@ -74,8 +74,12 @@ def process_pool(workers: int | None = None) -> cf.ProcessPoolExecutor:
 
     Its workers are fresh interpreters that import the writers once and never run the
     caller's main script, so a sweep works from a script without a main guard. Ctrl-C
-    interrupts the runs they are making but never the wait between tasks.
+    interrupts the runs they are making but never the wait between tasks. Workers end with
+    this process: killed, it leaves no worker running and none publishes a file after it.
     """
     return cf.ProcessPoolExecutor(
-        workers or os.cpu_count() or 1, mp_context=_context(), initializer=pool_worker_init
+        workers or os.cpu_count() or 1,
+        mp_context=_context(),
+        initializer=pool_worker_init,
+        initargs=(os.getpid(),),
     )

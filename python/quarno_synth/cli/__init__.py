@@ -21,6 +21,7 @@ from .._memory import OUT_OF_MEMORY
 from .._quarno_synth import Synth, __version__
 from . import examples, facts, fit, generate, plot, sweep, universe, validate
 from .common import PROG, Parser, UserError
+from .termination import TERMINATED_STATUS, Terminated, terminating_as_interrupt
 
 __all__ = ["build_parser", "main"]
 
@@ -69,6 +70,11 @@ def _one_line(message: Warning | str, *_: object, **__: object) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line ``argv`` (default ``sys.argv[1:]``); returns the exit status."""
     argv = list(sys.argv[1:] if argv is None else argv)
+    with terminating_as_interrupt():
+        return _main(argv)
+
+
+def _main(argv: list[str]) -> int:
     try:
         if not argv:
             return self_check()
@@ -88,6 +94,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MemoryError:
         print(f"{PROG}: {OUT_OF_MEMORY}", file=sys.stderr)
         return 1
+    except Terminated:
+        print(f"\n{PROG}: terminated", file=sys.stderr)
+        return TERMINATED_STATUS
     except KeyboardInterrupt:
         print(f"\n{PROG}: interrupted", file=sys.stderr)
         return 130

@@ -8,7 +8,7 @@ from pathlib import Path
 from typing import Any
 
 from .._optional import require
-from ..files import replacing
+from ..files import replacing, write_text
 from .common import UserError, write
 from .progress import Progress
 
@@ -84,11 +84,7 @@ def command(args: argparse.Namespace) -> int:
     if args.output:
         out = Path(args.output)
 
-        def save_spec() -> None:
-            with replacing(out, "w") as f:
-                f.write(text)
-
-        write(out, save_spec)
+        write(out, lambda: write_text(out, text))
     else:
         sys.stdout.write(text)
     if report_path is not None:

@@ -55,6 +55,8 @@ def add_parser(commands: Any) -> None:
 
 def command(args: argparse.Namespace) -> int:
     to_files = args.format != "json"
+    if args.output == "":
+        raise UserError("-o needs a path, not an empty name")
     if to_files and not args.output:
         raise UserError(f"--format {args.format} needs -o DIR, the directory for the table files")
     if not to_files and args.book is not None:

@@ -6,6 +6,8 @@ import argparse
 import concurrent.futures as cf
 import contextlib
 import os
+import sys
+import warnings
 from pathlib import Path
 from typing import Any
 
@@ -13,7 +15,7 @@ from .. import sweep
 from .._optional import require
 from .._schema import BOOK_FORMS
 from ..universe.document import is_universe
-from .common import LABELS_HELP, UserError, add_spec_source, decode, read_spec
+from .common import LABELS_HELP, PROG, UserError, add_spec_source, decode, read_spec
 from .progress import Progress
 
 
@@ -95,17 +97,22 @@ def command(args: argparse.Namespace) -> int:
             elif args.threads:
                 workers = args.workers or os.cpu_count() or 1
                 executor = stack.enter_context(cf.ThreadPoolExecutor(workers))
-            manifest = sweep.generate_dataset(
-                spec,
-                specs=specs,
-                seeds=seeds,
-                path=out,
-                executor=executor,
-                max_workers=args.workers,
-                book=args.book,
-                labels=args.labels,
-                on_runs=progress.count,
-            )
+            with warnings.catch_warnings(record=True) as said:
+                warnings.simplefilter("always", RuntimeWarning)
+                manifest = sweep.generate_dataset(
+                    spec,
+                    specs=specs,
+                    seeds=seeds,
+                    path=out,
+                    executor=executor,
+                    max_workers=args.workers,
+                    book=args.book,
+                    labels=args.labels,
+                    on_runs=progress.count,
+                )
+            for warning in said:  # e.g. runs made again on a resume: one line each
+                progress.finish()
+                print(f"{PROG}: {warning.message}", file=sys.stderr)
         except sweep.SweepError as exc:
             progress.finish()
             raise UserError(str(exc)) from None

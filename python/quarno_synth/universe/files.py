@@ -120,28 +120,32 @@ def _write_asset(
     depth: int,
     labels: bool,
 ) -> None:
-    """The asset's four files under temporary names, renamed once all are complete."""
+    """The asset's four files under temporary names, renamed once all are complete (the
+    writers' own scheme: nothing temporary is left on a failure)."""
+    from .._atomic import Staged, StagedStream, publish_all
     from ..frames import arrow_schema
-    from ..writers import _DICTIONARY, _temporary
+    from ..writers import _DICTIONARY
 
     finals = universe_paths(root, symbol, "parquet")
-    temps = {table: _temporary(path) for table, path in finals.items()}
+    outputs: dict[str, Staged] = {}
     placed: list[Path] = []
     try:
         for table, final in finals.items():
             final.parent.mkdir(parents=True, exist_ok=True)
+            outputs[table] = output = Staged(final)
             schema = arrow_schema(pa, table, book, depth, labels)
             dictionary = [name for name in schema.names if name in _DICTIONARY]
-            with open(temps[table], "wb") as f:
-                writer = pq.ParquetWriter(f, schema, use_dictionary=dictionary)
-                if parts[table].num_rows:
-                    writer.write_batch(parts[table], row_group_size=parts[table].num_rows)
-                writer.close()
-        for table, final in finals.items():
-            os.replace(temps[table], final)
-            placed.append(final)
+            writer = pq.ParquetWriter(StagedStream(output), schema, use_dictionary=dictionary)
+            if parts[table].num_rows:
+                writer.write_batch(parts[table], row_group_size=parts[table].num_rows)
+            writer.close()
+        publish_all(outputs.values(), placed)
     except BaseException:
-        for path in [*temps.values(), *placed]:
-            with contextlib.suppress(OSError):
-                path.unlink()
+        try:
+            for output in outputs.values():
+                output.discard()
+        finally:
+            for path in placed:
+                with contextlib.suppress(OSError):
+                    path.unlink()
         raise
