@@ -7,7 +7,7 @@ import argparse
 import sys
 from collections.abc import Callable
 from pathlib import Path
-from typing import NoReturn
+from typing import Any, NoReturn
 
 from .._rate_warning import warn_classic_rate
 from .._spec_text import bad_byte
@@ -15,6 +15,7 @@ from ..api import generate_text
 from ..batches import check_spec, open_run
 from ..errors import SynthError
 from ..examples import UnknownExample, example_text
+from ..files import replacing
 from ..schedule import bar_count
 from .progress import Progress
 
@@ -137,6 +138,30 @@ def write(target: Path, action: Callable[[], None]) -> None:
         raise
     except ValueError as exc:  # data the chosen format cannot hold
         raise UserError(f"cannot write '{target}': {exc}") from None
+
+
+def image_format(out: Path, feature: str) -> str:
+    """The image type of ``out`` by its suffix (png when it has none), checked against what
+    matplotlib can draw; matplotlib itself is ``feature``'s optional extra."""
+    from .._optional import require
+
+    mfigure = require("matplotlib.figure", "plot", feature)
+    fmt = out.suffix.lstrip(".").lower() or "png"
+    supported = mfigure.Figure().canvas.get_supported_filetypes()
+    if fmt not in supported:
+        choices = ", ".join("." + name for name in sorted(supported))
+        raise UserError(f"cannot draw '{out}': unknown image type '.{fmt}' (use one of {choices})")
+    return fmt
+
+
+def save_figure(figure: Any, out: Path, fmt: str) -> None:
+    """Write a matplotlib figure to ``out`` as ``fmt``, atomically; failures as one line."""
+
+    def save() -> None:
+        with replacing(out, "wb") as f:
+            figure.savefig(f, format=fmt)
+
+    write(out, save)
 
 
 def write_stdout(text: str) -> None:

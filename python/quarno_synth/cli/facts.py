@@ -9,10 +9,8 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from .._optional import require
 from ..examples import EXAMPLES, UnknownExample, example_text
-from ..files import replacing
-from .common import UserError, decode
+from .common import UserError, decode, image_format, save_figure
 from .progress import Progress
 
 _CLOSES_SUFFIXES = (".csv", ".parquet", ".pq")
@@ -103,13 +101,8 @@ def format_table(columns: dict[str, list[float]]) -> str:
 
 
 def _check_plot_path(name: str) -> tuple[Path, str]:
-    mfigure = require("matplotlib.figure", "plot", "--plot")
     out = Path(name)
-    fmt = out.suffix.lstrip(".").lower() or "png"
-    supported = mfigure.Figure().canvas.get_supported_filetypes()
-    if fmt not in supported:
-        choices = ", ".join("." + n for n in sorted(supported))
-        raise UserError(f"cannot draw '{out}': unknown image type '.{fmt}' (use one of {choices})")
+    fmt = image_format(out, "--plot")
     if not out.parent.is_dir():
         raise UserError(f"cannot write '{out}': directory '{out.parent}' does not exist")
     return out, fmt
@@ -155,9 +148,5 @@ def command(args: argparse.Namespace) -> int:
 
         out, fmt = plot
         figure = plot_facts(scores, real, title=title)
-        try:
-            with replacing(out, "wb") as f:
-                figure.savefig(f, format=fmt)
-        except OSError as exc:
-            raise UserError(f"cannot write '{out}': {exc.strerror or exc}") from None
+        save_figure(figure, Path(out), fmt)
     return 0

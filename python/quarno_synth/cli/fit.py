@@ -7,9 +7,8 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from .._optional import require
-from ..files import replacing, write_text
-from .common import UserError, write
+from ..files import write_text
+from .common import UserError, image_format, save_figure, write
 from .progress import Progress
 
 
@@ -47,23 +46,13 @@ def _regimes(text: str) -> Any:
         raise UserError(f"--regimes must be auto or 1..4, not '{text}'") from None
 
 
-def _check_image(path: Path) -> str:
-    mfigure = require("matplotlib.figure", "plot", "fit --report")
-    fmt = path.suffix.lstrip(".").lower() or "png"
-    supported = mfigure.Figure().canvas.get_supported_filetypes()
-    if fmt not in supported:
-        choices = ", ".join("." + name for name in sorted(supported))
-        raise UserError(f"cannot draw '{path}': unknown image type '.{fmt}' (use one of {choices})")
-    return fmt
-
-
 def command(args: argparse.Namespace) -> int:
     from .._fit.model import DataError, fit, spec_text
 
     if args.bars is not None and args.schedule != "chain":
         raise UserError("--bars needs --schedule chain (a replay has the data's length)")
     report_path = Path(args.report) if args.report else None
-    fmt = _check_image(report_path) if report_path else None
+    fmt = image_format(report_path, "fit --report") if report_path else "png"
     progress = Progress.for_terminal()
     progress.step(f"fitting {args.data}")
     try:
@@ -93,12 +82,7 @@ def command(args: argparse.Namespace) -> int:
         progress.step("running 20 seeds for the report")
         figure = plot_fit(report, title=f"{Path(args.data).name}: fitted regimes")
         progress.step(f"writing {report_path}")
-
-        def save() -> None:
-            with replacing(report_path, "wb") as f:
-                figure.savefig(f, format=fmt)
-
-        write(report_path, save)
+        save_figure(figure, report_path, fmt)
     progress.finish()
     print(report.summary(), file=sys.stderr)
     return 0

@@ -6,17 +6,16 @@ import argparse
 from pathlib import Path
 from typing import Any
 
-from .._optional import require
 from ..errors import SynthError
-from ..files import replacing
 from ..plot import plot_run
 from .common import (
     UserError,
     add_spec_source,
     bar_count_or_none,
     check_example,
+    image_format,
     read_spec,
-    write,
+    save_figure,
 )
 from .progress import Progress
 
@@ -36,13 +35,8 @@ def add_parser(commands: Any) -> None:
 
 def command(args: argparse.Namespace) -> int:
     check_example(args)  # an unknown example is reported before a missing extra
-    mfigure = require("matplotlib.figure", "plot", "plot")
     out = Path(args.output)
-    fmt = out.suffix.lstrip(".").lower() or "png"
-    supported = mfigure.Figure().canvas.get_supported_filetypes()
-    if fmt not in supported:
-        choices = ", ".join("." + name for name in sorted(supported))
-        raise UserError(f"cannot draw '{out}': unknown image type '.{fmt}' (use one of {choices})")
+    fmt = image_format(out, "plot")
     if not out.parent.is_dir():
         raise UserError(f"cannot write '{out}': directory '{out.parent}' does not exist")
 
@@ -55,11 +49,6 @@ def command(args: argparse.Namespace) -> int:
     except SynthError as exc:
         raise UserError(f"{label}: {exc}", 1) from None
     progress.step(f"writing {out}")
-
-    def save() -> None:
-        with replacing(out, "wb") as f:
-            figure.savefig(f, format=fmt)
-
-    write(out, save)
+    save_figure(figure, out, fmt)
     progress.finish()
     return 0
