@@ -20,10 +20,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from bench import spec_json  # noqa: E402  (the JSON benchmark's spec)
+import quarno_synth as qs
+from quarno_synth._columns import Run
 
-import quarno_synth as qs  # noqa: E402
-from quarno_synth._columns import Run  # noqa: E402
+from bench import spec_json
 
 MEMBERS = {
     "classic": {},

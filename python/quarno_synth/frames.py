@@ -107,8 +107,8 @@ def generate_frames(spec: Spec, *, book: str = "long", labels: bool = False) -> 
         "long": one row per level and side; "wide": one row per bar (columns ``ts,
         bid_price_0, bid_qty_0, ..., ask_qty_{d-1}``).
     labels
-        Append to the candles the bars' ``regime`` (int64), ``kind`` (categorical), ``sigma``
-        (the conditional vol used) and ``jump`` (0 when none).
+        True appends to the candles the bar's ``regime`` (int64), ``kind`` (categorical),
+        ``sigma`` (the conditional vol used) and ``jump`` (the jump in the log return).
 
     Returns
     -------

@@ -260,7 +260,8 @@ def write_parquet(
     batch_bars
         Bars per batch (one row group each); by default about 64 MB of columns.
     labels
-        Append the bars' labels to the candles (``regime``, ``kind``, ``sigma``, ``jump``).
+        True appends the bars' labels to the candles (``regime``, ``kind``, ``sigma``,
+        ``jump``).
 
     Returns
     -------
