@@ -5,33 +5,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "json/messages.hpp"
+
 namespace synth::fuzz {
 namespace {
 
 constexpr std::string_view kLine = " at line ";
 constexpr std::string_view kColumn = " column ";
 
-constexpr std::array<std::string_view, 19> kReaderMessages = {
-    "EOF while parsing a list",
-    "EOF while parsing an object",
-    "EOF while parsing a string",
-    "EOF while parsing a value",
-    "expected `:`",
-    "expected `,` or `]`",
-    "expected `,` or `}`",
-    "expected ident",
-    "expected value",
-    "invalid escape",
-    "invalid number",
-    "number out of range",
-    "control character (\\u0000-\\u001F) found while parsing a string",
-    "key must be a string",
-    "lone leading surrogate in hex escape",
-    "trailing comma",
-    "trailing characters",
-    "unexpected end of hex escape",
-    "recursion limit exceeded",
-};
+// The reader's texts: its one catalogue.
+constexpr const auto& kReaderMessages = json::messages::kAll;
 
 struct Record {
     std::string_view name;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "json/messages.hpp"
 #include "json/pow10.hpp"
 
 namespace synth::json {
@@ -70,20 +71,20 @@ int Lexer::skip_whitespace() {
 }
 
 Result<Unit, JsonError> Lexer::enter() {
-    if (--budget_ == 0) return Err{error_peek("recursion limit exceeded")};
+    if (--budget_ == 0) return Err{error_peek(messages::kRecursionLimit)};
     return Unit{};
 }
 
 Result<bool, JsonError> Lexer::next_element(bool first) {
     int c = skip_whitespace();
     if (c == ']') return false;
-    if (c == kEnd) return Err{error_peek("EOF while parsing a list")};
+    if (c == kEnd) return Err{error_peek(messages::kEofList)};
     if (!first) {
-        if (c != ',') return Err{error_peek("expected `,` or `]`")};
+        if (c != ',') return Err{error_peek(messages::kExpectedCommaOrBracket)};
         bump();
         c = skip_whitespace();
-        if (c == ']') return Err{error_peek("trailing comma")};
-        if (c == kEnd) return Err{error_peek("EOF while parsing a value")};
+        if (c == ']') return Err{error_peek(messages::kTrailingComma)};
+        if (c == kEnd) return Err{error_peek(messages::kEofValue)};
     }
     return true;
 }
@@ -91,15 +92,15 @@ Result<bool, JsonError> Lexer::next_element(bool first) {
 Result<bool, JsonError> Lexer::next_key(bool first) {
     int c = skip_whitespace();
     if (c == '}') return false;
-    if (c == kEnd) return Err{error_peek("EOF while parsing an object")};
+    if (c == kEnd) return Err{error_peek(messages::kEofObject)};
     if (!first) {
-        if (c != ',') return Err{error_peek("expected `,` or `}`")};
+        if (c != ',') return Err{error_peek(messages::kExpectedCommaOrBrace)};
         bump();
         c = skip_whitespace();
-        if (c == '}') return Err{error_peek("trailing comma")};
-        if (c == kEnd) return Err{error_peek("EOF while parsing a value")};
+        if (c == '}') return Err{error_peek(messages::kTrailingComma)};
+        if (c == kEnd) return Err{error_peek(messages::kEofValue)};
     }
-    if (c != '"') return Err{error_peek("key must be a string")};
+    if (c != '"') return Err{error_peek(messages::kKeyMustBeString)};
     return true;
 }
 
@@ -109,20 +110,20 @@ Result<Unit, JsonError> Lexer::colon() {
         bump();
         return Unit{};
     }
-    if (c == kEnd) return Err{error_peek("EOF while parsing an object")};
-    return Err{error_peek("expected `:`")};
+    if (c == kEnd) return Err{error_peek(messages::kEofObject)};
+    return Err{error_peek(messages::kExpectedColon)};
 }
 
 Result<Unit, JsonError> Lexer::finish() {
-    if (skip_whitespace() != kEnd) return Err{error_peek("trailing characters")};
+    if (skip_whitespace() != kEnd) return Err{error_peek(messages::kTrailingCharacters)};
     return Unit{};
 }
 
 Result<Unit, JsonError> Lexer::read_literal(std::string_view word) {
     for (char expected : word) {
-        if (index_ >= text_.size()) return Err{error_here("EOF while parsing a value")};
+        if (index_ >= text_.size()) return Err{error_here(messages::kEofValue)};
         char c = text_[index_++];
-        if (c != expected) return Err{error_here("expected ident")};
+        if (c != expected) return Err{error_here(messages::kExpectedIdent)};
     }
     return Unit{};
 }
@@ -137,13 +138,12 @@ Result<std::string, JsonError> Lexer::read_string() {
             if (c == '"' || c == '\\' || c < 0x20) break;
             ++index_;
         }
-        if (index_ >= text_.size()) return Err{error_here("EOF while parsing a string")};
+        if (index_ >= text_.size()) return Err{error_here(messages::kEofString)};
         out.append(text_.substr(run, index_ - run));
         char c = text_[index_++];
         if (c == '"') return out;
         if (c != '\\') {
-            return Err{
-                error_here("control character (\\u0000-\\u001F) found while parsing a string")};
+            return Err{error_here(messages::kControlCharacter)};
         }
         if (auto escaped = read_escape(out); !escaped) return Err{std::move(escaped).error()};
         run = index_;
@@ -153,7 +153,7 @@ Result<std::string, JsonError> Lexer::read_string() {
 Result<std::uint16_t, JsonError> Lexer::read_hex4() {
     if (text_.size() - index_ < 4) {
         index_ = text_.size();
-        return Err{error_here("EOF while parsing a string")};
+        return Err{error_here(messages::kEofString)};
     }
     std::uint16_t value = 0;
     bool valid = true;
@@ -163,12 +163,12 @@ Result<std::uint16_t, JsonError> Lexer::read_hex4() {
         value = static_cast<std::uint16_t>((value << 4) | (h & 0xF));
     }
     index_ += 4;  // errors inside an escape sit just past its four digits
-    if (!valid) return Err{error_here("invalid escape")};
+    if (!valid) return Err{error_here(messages::kInvalidEscape)};
     return value;
 }
 
 Result<Unit, JsonError> Lexer::read_escape(std::string& out) {
-    if (index_ >= text_.size()) return Err{error_here("EOF while parsing a string")};
+    if (index_ >= text_.size()) return Err{error_here(messages::kEofString)};
     char c = text_[index_++];
     switch (c) {
         case '"':
@@ -198,13 +198,13 @@ Result<Unit, JsonError> Lexer::read_escape(std::string& out) {
         case 'u':
             break;
         default:
-            return Err{error_here("invalid escape")};
+            return Err{error_here(messages::kInvalidEscape)};
     }
     auto first = read_hex4();
     if (!first) return Err{std::move(first).error()};
     std::uint32_t unit = first.value();
     if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return Err{error_here("lone leading surrogate in hex escape")};
+        return Err{error_here(messages::kLoneSurrogate)};
     }
     if (unit < 0xD800 || unit > 0xDBFF) {
         append_utf8(out, unit);
@@ -212,14 +212,14 @@ Result<Unit, JsonError> Lexer::read_escape(std::string& out) {
     }
     // A leading surrogate must be followed directly by \u and a trailing one.
     for (char expected : {'\\', 'u'}) {
-        if (index_ >= text_.size()) return Err{error_here("EOF while parsing a string")};
-        if (text_[index_++] != expected) return Err{error_here("unexpected end of hex escape")};
+        if (index_ >= text_.size()) return Err{error_here(messages::kEofString)};
+        if (text_[index_++] != expected) return Err{error_here(messages::kHexEscapeEnd)};
     }
     auto second = read_hex4();
     if (!second) return Err{std::move(second).error()};
     std::uint32_t low = second.value();
     if (low < 0xDC00 || low > 0xDFFF) {
-        return Err{error_here("lone leading surrogate in hex escape")};
+        return Err{error_here(messages::kLoneSurrogate)};
     }
     append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     return Unit{};
@@ -231,12 +231,12 @@ Result<Number, JsonError> Lexer::read_number() {
         negative = true;
         ++index_;
     }
-    if (index_ >= text_.size()) return Err{error_here("EOF while parsing a value")};
+    if (index_ >= text_.size()) return Err{error_here(messages::kEofValue)};
     char first = text_[index_++];
-    if (!is_digit(first)) return Err{error_here("invalid number")};
+    if (!is_digit(first)) return Err{error_here(messages::kInvalidNumber)};
     std::uint64_t significand = static_cast<std::uint64_t>(first - '0');
     if (first == '0') {
-        if (is_digit(peek())) return Err{error_peek("invalid number")};
+        if (is_digit(peek())) return Err{error_peek(messages::kInvalidNumber)};
     } else {
         while (is_digit(peek())) {
             unsigned digit = static_cast<unsigned>(peek() - '0');
@@ -289,8 +289,8 @@ Result<Number, JsonError> Lexer::read_float(bool negative, std::uint64_t signifi
             ++fraction_digits;
         }
         if (!overflowed && fraction_digits == 0) {
-            if (peek() == kEnd) return Err{error_peek("EOF while parsing a value")};
-            return Err{error_peek("invalid number")};
+            if (peek() == kEnd) return Err{error_peek(messages::kEofValue)};
+            return Err{error_peek(messages::kInvalidNumber)};
         }
         exponent -= fraction_digits;
     }
@@ -308,9 +308,9 @@ Result<Number, JsonError> Lexer::read_exponent(bool negative, std::uint64_t sign
         positive = false;
         ++index_;
     }
-    if (index_ >= text_.size()) return Err{error_here("EOF while parsing a value")};
+    if (index_ >= text_.size()) return Err{error_here(messages::kEofValue)};
     char first = text_[index_++];
-    if (!is_digit(first)) return Err{error_here("invalid number")};
+    if (!is_digit(first)) return Err{error_here(messages::kInvalidNumber)};
     std::int32_t value = first - '0';
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     while (is_digit(peek())) {
@@ -319,7 +319,7 @@ Result<Number, JsonError> Lexer::read_exponent(bool negative, std::uint64_t sign
         if (value >= kMax / 10 && (value > kMax / 10 || digit > kMax % 10)) {
             // The explicit exponent is beyond any double: infinity is an error,
             // zero (or a vanishing value) is read as zero.
-            if (significand != 0 && positive) return Err{error_here("number out of range")};
+            if (significand != 0 && positive) return Err{error_here(messages::kNumberOutOfRange)};
             while (is_digit(peek())) ++index_;
             Number number;
             number.kind = Number::Kind::f64;
@@ -341,14 +341,14 @@ Result<Number, JsonError> Lexer::compose(bool negative, std::uint64_t significan
         if (magnitude <= 308) {
             if (exponent >= 0) {
                 f *= kPow10[magnitude];
-                if (std::isinf(f)) return Err{error_here("number out of range")};
+                if (std::isinf(f)) return Err{error_here(messages::kNumberOutOfRange)};
             } else {
                 f /= kPow10[magnitude];
             }
             break;
         }
         if (f == 0.0) break;
-        if (exponent >= 0) return Err{error_here("number out of range")};
+        if (exponent >= 0) return Err{error_here(messages::kNumberOutOfRange)};
         f /= 1e308;
         exponent += 308;
     }

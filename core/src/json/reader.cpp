@@ -1,6 +1,7 @@
 #include "json/reader.hpp"
 
 #include "json/lexer.hpp"
+#include "json/messages.hpp"
 
 namespace synth::json {
 
@@ -24,7 +25,7 @@ class TreeBuilder {
         const int c = lex_.skip_whitespace();
         switch (c) {
             case kEnd:
-                return Err{lex_.error_peek("EOF while parsing a value")};
+                return Err{lex_.error_peek(messages::kEofValue)};
             case 'n':
                 out.data = std::monostate{};
                 return lex_.read_literal("null");
@@ -62,7 +63,7 @@ class TreeBuilder {
             }
             return Unit{};
         }
-        return Err{lex_.error_peek("expected value")};
+        return Err{lex_.error_peek(messages::kExpectedValue)};
     }
 
     Status parse_array(JsonArray& items) {

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "json/lexer.hpp"
+#include "json/messages.hpp"
 #include "json/number_format.hpp"
 #include "spec/decode.hpp"
 #include "spec/describe.hpp"
@@ -81,7 +82,7 @@ class TextDecoder {
         int c = lex_.skip_whitespace();
         switch (c) {
             case kEnd:
-                return Err{lex_.error_peek("EOF while parsing a value")};
+                return Err{lex_.error_peek(json::messages::kEofValue)};
             case 'n':
                 if (auto ok = lex_.read_literal("null"); !ok) return Err{std::move(ok).error()};
                 return s;
@@ -117,7 +118,7 @@ class TextDecoder {
             s.number = number.value();
             return s;
         }
-        return Err{lex_.error_peek("expected value")};
+        return Err{lex_.error_peek(json::messages::kExpectedValue)};
     }
 
     // A value error sits just after the offending token, or before an offending
@@ -197,14 +198,14 @@ class TextDecoder {
             if (!name) return Err{std::move(name).error()};
             return kind_name(name.value(), out);
         }
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-        if (c != '{') return Err{lex_.error_peek("expected value")};
+        if (c == kEnd) return Err{lex_.error_peek(json::messages::kEofValue)};
+        if (c != '{') return Err{lex_.error_peek(json::messages::kExpectedValue)};
         if (auto ok = lex_.enter(); !ok) return ok;
         lex_.bump();
         c = lex_.skip_whitespace();
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a value")};
-        if (c == '}') return Err{lex_.error_peek("expected value")};
-        if (c != '"') return Err{lex_.error_peek("key must be a string")};
+        if (c == kEnd) return Err{lex_.error_peek(json::messages::kEofValue)};
+        if (c == '}') return Err{lex_.error_peek(json::messages::kExpectedValue)};
+        if (c != '"') return Err{lex_.error_peek(json::messages::kKeyMustBeString)};
         auto name = lex_.read_string();
         if (!name) return Err{std::move(name).error()};
         if (auto ok = kind_name(name.value(), out); !ok) return ok;
@@ -215,8 +216,8 @@ class TextDecoder {
             return Err{value_error(invalid_type(describe(unit.value()), kExpectedUnit))};
         }
         c = lex_.skip_whitespace();
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing an object")};
-        if (c != '}') return Err{lex_.error_peek("expected value")};
+        if (c == kEnd) return Err{lex_.error_peek(json::messages::kEofObject)};
+        if (c != '}') return Err{lex_.error_peek(json::messages::kExpectedValue)};
         lex_.bump();
         lex_.leave();
         return Unit{};
@@ -331,12 +332,13 @@ class TextDecoder {
             lex_.bump();
             return Unit{};
         }
-        if (c == kEnd) return Err{lex_.error_peek("EOF while parsing a list")};
+        if (c == kEnd) return Err{lex_.error_peek(json::messages::kEofList)};
         if (c == ',') {
             lex_.bump();
-            if (lex_.skip_whitespace() == ']') return Err{lex_.error_peek("trailing comma")};
+            if (lex_.skip_whitespace() == ']')
+                return Err{lex_.error_peek(json::messages::kTrailingComma)};
         }
-        return Err{lex_.error_peek("trailing characters")};
+        return Err{lex_.error_peek(json::messages::kTrailingCharacters)};
     }
 
     Status regime_list(std::vector<Regime>* out) {
