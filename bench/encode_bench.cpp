@@ -16,6 +16,7 @@
 #include "encode/stream.hpp"
 #include "generate/generate.hpp"
 #include "json/number_format.hpp"
+#include "support/number_paths.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "invariants.hpp"
 #include "json/reader.hpp"
 #include "json/value.hpp"
-#include "json/writer.hpp"
+#include "support/json_writer.hpp"
 
 namespace {
 

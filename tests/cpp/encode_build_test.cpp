@@ -8,7 +8,8 @@
 #include "encode/grouped.hpp"
 #include "encode/size_estimate.hpp"
 #include "encode/stream.hpp"
-#include "json/writer.hpp"
+#include "support/json_writer.hpp"
+#include "support/number_paths.hpp"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "encode/grouped.hpp"
 #include "encode/stream.hpp"
 #include "generate/generate.hpp"
+#include "support/number_paths.hpp"
 
 namespace {
 

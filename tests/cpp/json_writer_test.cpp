@@ -1,9 +1,9 @@
+#include "support/json_writer.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
-
-#include "json/writer.hpp"
 
 namespace {
 

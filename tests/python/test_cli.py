@@ -287,7 +287,7 @@ def test_examples_lists_every_example_with_a_description():
     assert [line.split()[0] for line in lines] == [e.name for e in qs.EXAMPLES]
     assert all(len(line.split(None, 1)) == 2 for line in lines)
     shown = run("examples", "crash_recovery").stdout
-    assert shown == (REPO / "examples" / "crash_recovery.json").read_bytes()
+    assert shown == (REPO / "python/quarno_synth/examples/crash_recovery.json").read_bytes()
 
 
 def test_progress_is_shown_only_on_a_terminal(tmp_path):

@@ -1,43 +1,12 @@
 #include "encode/grouped.hpp"
 
-#include "encode/output_buffer.hpp"
-#include "encode/record_writers.hpp"
-#include "encode/size_estimate.hpp"
+#include "encode/grouped_with.hpp"
+#include "encode/number_path.hpp"
 
 namespace synth::encode {
-namespace {
 
-template <class Num>
-std::string encode_with(const ColumnBatch& b) {
-    OutputBuffer out(with_headroom(estimate_grouped(b)));
-    out.advance(put(out.room(), "{\"candles\":"));
-    write_list<write_candle<Num>>(out, b, 0, b.bars());
-
-    out.advance(put(out.room(), ",\"book_snapshots\":["));
-    for (std::size_t j = 0; j < b.bars(); ++j) {
-        if (j != 0) {
-            char* p = out.room();
-            *p++ = ',';
-            out.advance(p);
-        }
-        write_snapshot<Num>(out, b, j);
-    }
-    out.advance(put(out.room(), "],\"trades\":"));
-    write_list<write_trade<Num>>(out, b, 0, b.trades());
-
-    if (b.funding_points() != 0) {
-        out.advance(put(out.room(), ",\"funding\":"));
-        write_list<write_funding<Num>>(out, b, 0, b.funding_points());
-    }
-    out.advance(put(out.room(), "}"));
-    return out.take();
-}
-
-}  // namespace
-
-std::string encode_grouped(const generate::ColumnBatch& run, NumberPath path) {
-    return path == NumberPath::general ? encode_with<GeneralNumbers>(run)
-                                       : encode_with<FastNumbers>(run);
+std::string encode_grouped(const generate::ColumnBatch& run) {
+    return encode_grouped_with<FastNumbers>(run);
 }
 
 }  // namespace synth::encode

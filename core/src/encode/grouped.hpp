@@ -3,13 +3,12 @@
 // columns of the whole run.
 #include <string>
 
-#include "encode/number_path.hpp"
 #include "generate/batch.hpp"
 
 namespace synth::encode {
 
 // {"candles":[...],"book_snapshots":[...],"trades":[...]} with a final
 // "funding" member only when there is funding.
-std::string encode_grouped(const generate::ColumnBatch& run, NumberPath path = NumberPath::fast);
+std::string encode_grouped(const generate::ColumnBatch& run);
 
 }  // namespace synth::encode

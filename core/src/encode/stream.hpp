@@ -3,13 +3,12 @@
 // events, written from the columns of the whole run.
 #include <string>
 
-#include "encode/number_path.hpp"
 #include "generate/batch.hpp"
 
 namespace synth::encode {
 
 // {"events":[{"type":...,<payload key>:{...}},...]}: per bar its trades in
 // order, then its book, then its candle, then its funding point if it has one.
-std::string encode_stream(const generate::ColumnBatch& run, NumberPath path = NumberPath::fast);
+std::string encode_stream(const generate::ColumnBatch& run);
 
 }  // namespace synth::encode

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "json/writer.hpp"
+#include "json/string_writer.hpp"
 
 namespace synth::protocol {
 

@@ -3,6 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "common/module_objects.hpp"
 #include "synth/synth.hpp"
 #include "synth_type.hpp"
 #include "text.hpp"
@@ -28,7 +29,7 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
     Py_DECREF(all);
     if (appended == nullptr) return -1;
     Py_DECREF(appended);
-    return PyObject_SetAttrString(module, name, value);
+    return ext::add_object(module, name, value) ? 0 : -1;
 }
 
 int exec_module(PyObject* module) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "batch_type.hpp"
+#include "common/busy_guard.hpp"
+#include "common/module_objects.hpp"
 #include "errors.hpp"
 #include "factor_path_type.hpp"
 #include "synth/columns.hpp"
@@ -41,18 +43,6 @@ RunState& state_of(PyObject* self) {
 const spec::GenSpec& spec_of(PyObject* self) {
     return state_of(self).run.spec();
 }
-
-// Clears the busy flag on every way out of next_batch.
-class BusyGuard {
-  public:
-    explicit BusyGuard(std::atomic<bool>& busy) : busy_(busy) {}
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-    ~BusyGuard() { busy_.store(false); }
-
-  private:
-    std::atomic<bool>& busy_;
-};
 
 PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"spec_json", "document", "labels", "factors", nullptr};
@@ -173,12 +163,11 @@ PyObject* run_next_batch(PyObject* self, PyObject* arg) {
         return nullptr;
     }
     RunState& state = state_of(self);
-    bool idle = false;
-    if (!state.busy.compare_exchange_strong(idle, true)) {
+    if (!ext::claim(state.busy, false, true)) {
         PyErr_SetString(PyExc_RuntimeError, "Run is already generating on another thread");
         return nullptr;
     }
-    BusyGuard guard(state.busy);
+    ext::BusyGuard<bool> guard(state.busy, false);
     if (state.interrupted) {
         PyErr_SetString(PyExc_RuntimeError, "run was interrupted");
         return nullptr;
@@ -263,8 +252,7 @@ PyObject* fill_runs_body(PyObject* runs, PyObject* type) {
         return nullptr;
     }
     for (std::size_t i = 0; i < states.size(); ++i) {
-        bool idle = false;
-        if (!states[i]->busy.compare_exchange_strong(idle, true)) {
+        if (!ext::claim(states[i]->busy, false, true)) {
             for (std::size_t j = 0; j < i; ++j) states[j]->busy.store(false);
             PyErr_SetString(PyExc_RuntimeError, "Run is already generating on another thread");
             return nullptr;
@@ -446,9 +434,7 @@ PyType_Spec run_spec = {"quarno_synth._columns.Run", sizeof(PyRun), 0, Py_TPFLAG
 bool init_run_type(PyObject* module) {
     PyObject* type = PyType_FromSpec(&run_spec);
     if (type == nullptr) return false;
-    Py_INCREF(type);
-    if (PyModule_AddObject(module, "Run", type) < 0) {
-        Py_DECREF(type);
+    if (!ext::add_object(module, "Run", type)) {
         Py_DECREF(type);
         return false;
     }

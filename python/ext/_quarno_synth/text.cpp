@@ -52,18 +52,11 @@ bool utf8_argument(PyObject* arg, const char* param, std::string_view& out) {
         note_pending(param);
         return false;
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(arg, &size);
-    if (data == nullptr) {
+    if (!ext::utf8_view(arg, out)) {
         note_pending(param);
         return false;
     }
-    out = std::string_view(data, static_cast<std::size_t>(size));
     return true;
-}
-
-PyObject* to_str(std::string_view text) {
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
 }  // namespace synth::python

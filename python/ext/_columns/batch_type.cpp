@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/module_objects.hpp"
+#include "common/text.hpp"
 #include "errors.hpp"
 
 namespace synth::columns {
@@ -132,14 +134,11 @@ ColumnBatch& batch_of(PyObject* self) {
 }
 
 bool string_argument(PyObject* arg, const char* what, std::string_view& out) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(arg) ? PyUnicode_AsUTF8AndSize(arg, &size) : nullptr;
-    if (data == nullptr) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s must be a str", what);
+    if (!PyUnicode_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "%s must be a str", what);
         return false;
     }
-    out = std::string_view(data, static_cast<std::size_t>(size));
-    return true;
+    return ext::utf8_view(arg, out);
 }
 
 PyObject* batch_column(PyObject* self, PyObject* arg) {
@@ -318,12 +317,7 @@ bool add_type(PyObject* module, PyType_Spec* spec, PyObject*& slot) {
     }
     // The attribute is the name after the module path.
     const char* short_name = std::strrchr(spec->name, '.') + 1;
-    Py_INCREF(slot);
-    if (PyModule_AddObject(module, short_name, slot) < 0) {
-        Py_DECREF(slot);
-        return false;
-    }
-    return true;
+    return ext::add_object(module, short_name, slot);
 }
 
 }  // namespace

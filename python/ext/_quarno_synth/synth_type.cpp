@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "arguments.hpp"
+#include "common/busy_guard.hpp"
+#include "common/errors.hpp"
 #include "synth/synth.hpp"
 #include "text.hpp"
 #include "thread_rule.hpp"
@@ -31,25 +33,10 @@ Handle& handle_of(PyObject* self) {
     return reinterpret_cast<PySynth*>(self)->handle;
 }
 
-// Clears the busy flag on every way out of a command.
-class BusyGuard {
-  public:
-    explicit BusyGuard(std::atomic<std::int64_t>& busy) : busy_(busy) {}
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-    ~BusyGuard() { busy_.store(0); }
-
-  private:
-    std::atomic<std::int64_t>& busy_;
-};
-
+// Spec errors are ValueError here: the package turns them into SynthError, so
+// this module never imports the package.
 void raise_spec_error(const spec::SynthError& error) {
-    PyObject* type =
-        error.kind == spec::SynthError::Kind::Memory ? PyExc_MemoryError : PyExc_ValueError;
-    PyObject* message = to_str(error.render());
-    if (message == nullptr) return;
-    PyErr_SetObject(type, message);
-    Py_DECREF(message);
+    ext::raise_error(PyExc_ValueError, error);
 }
 
 PyObject* synth_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -103,12 +90,11 @@ PyObject* synth_command(PyObject* self, PyObject* args, PyObject* kwargs) {
     Handle& handle = handle_of(self);
     if (!check_owner_thread(handle.owner)) return nullptr;
 
-    std::int64_t idle = 0;
-    if (!handle.busy.compare_exchange_strong(idle, -1)) {
+    if (!ext::claim<std::int64_t>(handle.busy, 0, -1)) {
         PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
         return nullptr;
     }
-    BusyGuard guard(handle.busy);
+    ext::BusyGuard<std::int64_t> guard(handle.busy, 0);
 
     std::string_view text;
     if (!utf8_argument(arg, "cmd_json", text)) return nullptr;

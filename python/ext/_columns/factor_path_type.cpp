@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/module_objects.hpp"
 #include "errors.hpp"
 
 namespace synth::columns {
@@ -145,9 +146,7 @@ PyType_Spec factor_path_spec = {"quarno_synth._columns.FactorPath", sizeof(PyFac
 bool init_factor_path_type(PyObject* module) {
     PyObject* type = PyType_FromSpec(&factor_path_spec);
     if (type == nullptr) return false;
-    Py_INCREF(type);
-    if (PyModule_AddObject(module, "FactorPath", type) < 0) {
-        Py_DECREF(type);
+    if (!ext::add_object(module, "FactorPath", type)) {
         Py_DECREF(type);
         return false;
     }

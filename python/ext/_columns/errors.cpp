@@ -1,7 +1,5 @@
 #include "errors.hpp"
 
-#include <string>
-
 namespace synth::columns {
 namespace {
 
@@ -19,13 +17,7 @@ bool load_synth_error() {
 }
 
 void raise_error(const spec::SynthError& error) {
-    PyObject* type = error.kind == spec::SynthError::Kind::Memory ? PyExc_MemoryError : synth_error;
-    const std::string text = error.render();
-    PyObject* message =
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (message == nullptr) return;
-    PyErr_SetObject(type, message);
-    Py_DECREF(message);
+    ext::raise_error(synth_error, error);
 }
 
 }  // namespace synth::columns

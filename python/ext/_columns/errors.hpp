@@ -4,30 +4,20 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <new>
-#include <stdexcept>
-
+#include "common/errors.hpp"
 #include "spec/error.hpp"
 
 namespace synth::columns {
 
-// Looks up quarno_synth.errors.SynthError once, at module execution.
+using ext::guarded;
+
+// Looks up quarno_synth.errors.SynthError once, at module execution. This
+// module raises the package's error type itself (batches fail inside loops the
+// package does not wrap), so it imports quarno_synth.errors, a module with no
+// imports of its own from the package.
 bool load_synth_error();
 
 // Sets SynthError (or MemoryError for a memory error) with the rendered text.
 void raise_error(const spec::SynthError& error);
-
-// Runs `body` (returning PyObject*), turning an allocation failure into
-// MemoryError.
-template <class Body>
-PyObject* guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        return PyErr_NoMemory();
-    }
-}
 
 }  // namespace synth::columns

@@ -1,15 +1,14 @@
 #pragma once
-// Compact JSON output into one growing buffer: no whitespace anywhere, members in
-// the order the caller writes them.
+// Compact JSON output into one growing buffer, for tests and fuzz targets that
+// build expected texts: no whitespace anywhere, members in the order the caller
+// writes them. Strings and numbers go through the product's own writers.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace synth::json {
+#include "json/string_writer.hpp"
 
-// Appends s as a quoted JSON string. Only '"', '\\' and bytes below 0x20 are
-// escaped; "/", 0x7F and multi-byte UTF-8 sequences pass through unchanged.
-void append_string(std::string& out, std::string_view s);
+namespace synth::json {
 
 // Tracks separators so callers only say what comes next. Commas are decided by a
 // single flag: a value or key is the first of its container exactly when it
