@@ -54,7 +54,7 @@ __all__ = [
 
 # Submodules that need numpy (and scipy) load on first use, so the package imports without;
 # they stay out of __all__, which a star import would load.
-_LAZY = {"fit": "fit", "FitReport": "FitReport"}
+_LAZY = {"fit": "model", "FitReport": "model", "fit_universe": "universe"}
 
 
 def __getattr__(name: str) -> Any:
@@ -63,7 +63,7 @@ def __getattr__(name: str) -> Any:
 
         return importlib.import_module(".facts", __name__)
     if name in _LAZY:
-        from ._fit import model
+        import importlib
 
-        return getattr(model, _LAZY[name])
+        return getattr(importlib.import_module(f"._fit.{_LAZY[name]}", __name__), name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

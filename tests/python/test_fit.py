@@ -181,3 +181,16 @@ def test_targets_on_real_series(name):
     assert (
         table.loc["max_drawdown", "p05"] <= real["max_drawdown"] <= table.loc["max_drawdown", "p95"]
     )
+
+
+def test_fit_universe_reproduces_the_cross_correlation():
+    from quarno_synth.universe import cross_section, load_universe, make_universe
+
+    real = cross_section(make_universe(4, "market", seed=3, bars=2520), "close")
+    document, reports = qs.fit_universe(real, factors=1, dynamics=False)
+    assert load_universe(document).symbols == tuple(real.columns) == tuple(reports)
+    fitted = cross_section(document, "returns").to_numpy()
+    want = np.corrcoef(np.diff(np.log(real.to_numpy()), axis=0), rowvar=False)
+    got = np.corrcoef(fitted, rowvar=False)
+    # a correlation of 2,519 returns has a standard error below 1 / sqrt(2519) = 0.02
+    assert np.abs(got - want).max() < 0.08
