@@ -25,8 +25,9 @@ wheel=$(ls build/wheel/quarno_synth-*.whl)
 python3 -m pip install -q "$wheel[test,all]"
 python3 -m pip install -q --force-reinstall --no-deps "$wheel"
 abi3audit --strict --report "$wheel"
-# Lint, format, type and documentation tools: the dependency groups of pyproject.toml.
-python3 -m pip install -q --group lint --group docs
+# Test-only data (arch's real series), lint, format, type and documentation tools: the
+# dependency groups of pyproject.toml.
+python3 -m pip install -q --group test --group lint --group docs
 bash scripts/lint.sh
 bash scripts/docs.sh
 
