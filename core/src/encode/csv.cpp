@@ -26,14 +26,19 @@ inline char* ts_cell(char* p, std::int64_t ts) {
     return json::write_i64(p, ts);
 }
 
+// ts, open, high, low, close, volume of bar j.
+inline char* candle_cells(char* p, const ColumnBatch& b, std::size_t j) {
+    p = ts_cell(p, b.ts[j]);
+    for (const Column<double>* c : {&b.open, &b.high, &b.low, &b.close, &b.volume}) {
+        *p++ = ',';
+        p = number(p, (*c)[j]);
+    }
+    return p;
+}
+
 void candle_rows(OutputBuffer& out, const ColumnBatch& b) {
     for (std::size_t j = 0; j < b.bars(); ++j) {
-        char* p = out.room(kRowRoom);
-        p = ts_cell(p, b.ts[j]);
-        for (const Column<double>* c : {&b.open, &b.high, &b.low, &b.close, &b.volume}) {
-            *p++ = ',';
-            p = number(p, (*c)[j]);
-        }
+        char* p = candle_cells(out.room(kRowRoom), b, j);
         *p++ = '\n';
         out.advance(p);
     }
@@ -42,14 +47,8 @@ void candle_rows(OutputBuffer& out, const ColumnBatch& b) {
 // Candle rows followed by the bar's labels: regime, kind, sigma, jump.
 void labeled_candle_rows(OutputBuffer& out, const ColumnBatch& b) {
     for (std::size_t j = 0; j < b.bars(); ++j) {
+        out.advance(candle_cells(out.room(kRowRoom), b, j));
         char* p = out.room(kRowRoom);
-        p = ts_cell(p, b.ts[j]);
-        for (const Column<double>* c : {&b.open, &b.high, &b.low, &b.close, &b.volume}) {
-            *p++ = ',';
-            p = number(p, (*c)[j]);
-        }
-        out.advance(p);
-        p = out.room(kRowRoom);
         *p++ = ',';
         p = json::write_i64(p, b.label_regime[j]);
         *p++ = ',';
@@ -88,12 +87,13 @@ void trade_rows(OutputBuffer& out, const ColumnBatch& b) {
 
 void book_rows(OutputBuffer& out, const ColumnBatch& b) {
     const std::size_t depth = b.book_depth;
+    const Column<std::int64_t>& times = b.book_times();
     std::size_t i = 0;
     for (std::size_t j = 0; j < b.bars(); ++j) {
         for (int side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < depth; ++k, ++i) {
                 char* p = out.room(kRowRoom);
-                p = ts_cell(p, b.snapshot_ts[j]);
+                p = ts_cell(p, times[j]);
                 p = side == 0 ? put(p, ",bid,") : put(p, ",ask,");
                 p = json::write_u64(p, k);
                 *p++ = ',';
@@ -109,9 +109,10 @@ void book_rows(OutputBuffer& out, const ColumnBatch& b) {
 
 void book_wide_rows(OutputBuffer& out, const ColumnBatch& b) {
     const std::size_t levels = 2 * b.book_depth;
+    const Column<std::int64_t>& times = b.book_times();
     for (std::size_t j = 0; j < b.bars(); ++j) {
         char* p = out.room(kRowRoom);
-        p = ts_cell(p, b.snapshot_ts[j]);
+        p = ts_cell(p, times[j]);
         out.advance(p);
         for (std::size_t i = j * levels, end = i + levels; i < end; ++i) {
             p = out.room(kRowRoom);

@@ -9,10 +9,11 @@ LongBookKeys long_book_keys(const generate::ColumnBatch& batch) {
     keys.ts.reserve(rows);
     keys.side.reserve(rows);
     keys.level.reserve(rows);
+    const generate::Column<std::int64_t>& times = batch.book_times();
     for (std::size_t j = 0; j < batch.bars(); ++j) {
         for (std::uint8_t side = 0; side < 2; ++side) {
             for (std::size_t k = 0; k < depth; ++k) {
-                keys.ts.push_back(batch.snapshot_ts[j]);
+                keys.ts.push_back(times[j]);
                 keys.side.push_back(side);
                 keys.level.push_back(static_cast<std::int64_t>(k));
             }

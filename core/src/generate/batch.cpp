@@ -28,7 +28,6 @@ void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth
     }
 
     ts.reserve(bars);
-    snapshot_ts.reserve(bars);
     for (Column<double>* c : {&open, &high, &low, &close, &volume}) c->reserve(bars);
     level_price.reserve(bars * 2 * depth);
     level_qty.reserve(bars * 2 * depth);
@@ -37,7 +36,10 @@ void ColumnBatch::reset(std::uint64_t first, std::size_t bars, std::size_t depth
     trade_price.reserve(expected_trades);
     trade_qty.reserve(expected_trades);
     trade_side.reserve(expected_trades);
-    if (ticks) trade_ts_ns.reserve(expected_trades);
+    if (ticks) {
+        snapshot_ts.reserve(bars);
+        trade_ts_ns.reserve(expected_trades);
+    }
     funding_ts.reserve(funding_points);
     funding_rate.reserve(funding_points);
 }

@@ -31,8 +31,8 @@ struct ColumnBatch {
     // long table's row order, and each side is a (bars, depth) view with a row
     // stride of 2 x depth.
     Column<double> level_price, level_qty;
-    // The snapshot's timestamp, one per bar: the bar's open time in classic
-    // runs, its close time (ts + bar_secs) when the book follows the ticks.
+    // The snapshot's timestamp, one per bar, filled in tick runs only: the
+    // bar's close time (ts + bar_secs), the book after the bar's last trade.
     Column<std::int64_t> snapshot_ts;
 
     // Trades, bar by bar, in the order drawn. trade_ts is the bar's open
@@ -57,6 +57,11 @@ struct ColumnBatch {
     Column<std::int64_t> label_regime;
     Column<std::uint8_t> label_kind;
     Column<double> label_sigma, label_jump;
+
+    // The book snapshots' times: their own column in a tick run; in a
+    // classic run the bars' times, so the classic bar loop stores nothing more.
+    const Column<std::int64_t>& book_times() const { return tick_times ? snapshot_ts : ts; }
+    Column<std::int64_t>& book_times() { return tick_times ? snapshot_ts : ts; }
 
     std::size_t bars() const { return ts.size(); }
     std::size_t trades() const { return trade_ts.size(); }

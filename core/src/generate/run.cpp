@@ -136,26 +136,22 @@ Result<std::uint64_t, spec::SynthError> Run::extend(std::uint64_t max_bars, Colu
             anchor_ = price_;
         }
         const BarMove move = draw_bar(regime);
-        if (!is_finite(move)) {
-            failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
-                                        "price walk produced a non-finite value"};
-            return Err{*failure_};
-        }
-        if (ticks_) {
+        bool finite = is_finite(move);
+        if (finite && ticks_) {
             // The classic stream draws the book's quantities only, as with
-            // trade_rate 0.
-            if (!ticks_->append_bar(move, move.sigma, ts_, scales_, rng_, next_seq_, batch)) {
-                failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
-                                            "price walk produced a non-finite value"};
-                return Err{*failure_};
-            }
-        } else {
+            // trade_rate 0; the candle, made from the trades, is checked there.
+            finite = ticks_->append_bar(move, move.sigma, ts_, scales_, rng_, next_seq_, batch);
+        } else if (finite) {
             append_candle(batch, move, ts_);
-            batch.snapshot_ts.push_back(ts_);
             const double half_spread =
                 append_book(move.close, move.f, regime.vol, spread_fraction_, scales_, rng_, batch);
             append_trades(micro.trade_rate, poisson_limit_, move.close, half_spread, ts_, next_seq_,
                           rng_, batch);
+        }
+        if (!finite) {
+            failure_ = spec::SynthError{spec::SynthError::Kind::Numeric,
+                                        "price walk produced a non-finite value"};
+            return Err{*failure_};
         }
         if (options_.labels) append_labels(batch, move);
         funding_.add(move.f, ts_, batch);

@@ -100,7 +100,7 @@ bool find_column(BatchData& d, std::string_view name, ColumnView& out) {
         {"volume", view_of(b.volume, "d")},
         {"level_price", view_of(b.level_price, "d")},
         {"level_qty", view_of(b.level_qty, "d")},
-        {"snapshot_ts", view_of(b.snapshot_ts, "q")},
+        {"snapshot_ts", view_of(b.book_times(), "q")},
         {"trade_ts", view_of(b.trade_ts, "q")},
         {"trade_ts_ns", view_of(b.trade_ts_ns, "q")},
         {"trade_seq", view_of(b.trade_seq, "Q")},
